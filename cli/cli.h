@@ -1,0 +1,67 @@
+// kestro-cli: the command-line front end of the suite.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/profile.h"
+#include "platform/terminal_ui.h"
+#include "shell/dictionary.h"
+#include "shell/env.h"
+
+namespace kestro::cli {
+
+// Exit statuses.
+inline constexpr int kOk = 0;
+inline constexpr int kFailed = 1;
+inline constexpr int kUsage = 2;
+
+class Context {
+ public:
+  Context(AnswerMode mode);
+
+  TerminalUi ui;
+  RealClock clock;
+  ProfileFile profile;
+
+  // Reads the install folder and loads the dictionary; on failure shows why
+  // ("Invalid Installation!" or the loader's message) and returns null.
+  Env* RequireInstall();
+  // The Env when RequireInstall succeeded earlier.
+  Env* env() { return env_.get(); }
+
+  // Prints "message" on standard error and gives kFailed.
+  int Fail(const std::string& message);
+
+ private:
+  Dictionary dict_;
+  std::unique_ptr<Env> env_;
+};
+
+struct Command {
+  std::vector<std::string> words;  // e.g. {"dict", "decode"}
+  std::string args;                // argument synopsis, e.g. "FILE"
+  std::string summary;             // one line
+  std::string help;                // longer help, may be empty
+  std::function<int(Context&, std::vector<std::string>&)> run;
+};
+
+using CommandTable = std::vector<Command>;
+
+// One registration function per group of commands.
+void RegisterBasicCommands(CommandTable& table);
+
+// Argument helpers for commands.
+// Removes "--name VALUE" from args; returns VALUE.
+std::optional<std::string> TakeOption(std::vector<std::string>& args, const std::string& name);
+// Removes "--name" from args; returns whether it was there.
+bool TakeFlag(std::vector<std::string>& args, const std::string& name);
+// Any argument left that starts with "--" is unknown.
+std::optional<std::string> UnknownOption(const std::vector<std::string>& args);
+
+}  // namespace kestro::cli

@@ -1,0 +1,119 @@
+// Commands of the foundation: dictionary files, texts, settings, install.
+#include <cstdio>
+#include <system_error>
+
+#include "cli/cli.h"
+#include "platform/fileutil.h"
+#include "platform/latin1.h"
+#include "platform/paths.h"
+
+namespace kestro::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+int Usage(const char* synopsis) {
+  std::fprintf(stderr, "usage: kestro-cli %s\n", synopsis);
+  return kUsage;
+}
+
+int DictDecode(Context& ctx, std::vector<std::string>& a) {
+  if (a.size() != 1) return Usage("dict decode FILE");
+  auto file = ReadBinaryFile(a[0]);
+  auto plain = file ? DecodeDictionary(*file) : std::nullopt;
+  if (!plain) {
+    ctx.ui.SystemMessage("Error while opening DICT.DIC\nThe file may be corrupted\nReinstall ZumblaPC\n",
+                         "ZumblaPC Error", mb::kIconStop);
+    return kFailed;
+  }
+  std::string out = Latin1ToUtf8(*plain);
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  return kOk;
+}
+
+int DictEncode(Context& ctx, std::vector<std::string>& a) {
+  if (a.size() != 2) return Usage("dict encode IN OUT");
+  auto text = ReadTextFile(a[0]);
+  if (!text) return ctx.Fail("cannot read " + a[0]);
+  // The source is edited as UTF-8; the dictionary holds Latin-1.
+  std::string plain = IsValidUtf8(*text) ? Utf8ToLatin1(*text) : *text;
+  if (!WriteBinaryFile(a[1], EncodeDictionary(plain))) return ctx.Fail("cannot write " + a[1]);
+  return kOk;
+}
+
+int Text(Context& ctx, std::vector<std::string>& a) {
+  if (a.empty() || a.size() > 2) return Usage("text KEY [N]");
+  Env* env = ctx.RequireInstall();
+  if (!env) return kFailed;
+  std::string t;
+  if (a.size() == 2) {
+    char* end = nullptr;
+    long n = std::strtol(a[1].c_str(), &end, 10);
+    if (!end || *end) return Usage("text KEY [N]");
+    t = env->dict.GetNumberedText(a[0], static_cast<int>(n));
+  } else {
+    t = env->dict.GetText(a[0]);
+  }
+  std::printf("%s\n", Latin1ToUtf8(t).c_str());
+  return kOk;
+}
+
+int IniGet(Context& ctx, std::vector<std::string>& a) {
+  if (a.size() < 2 || a.size() > 3) return Usage("ini get SECTION KEY [DEFAULT]");
+  std::string v = ctx.profile.GetString(a[0], a[1], a.size() == 3 ? a[2] : "", 4096);
+  std::printf("%s\n", Latin1ToUtf8(v).c_str());
+  return kOk;
+}
+
+int IniSet(Context& ctx, std::vector<std::string>& a) {
+  if (a.size() != 3) return Usage("ini set SECTION KEY VALUE");
+  if (!ctx.profile.WriteString(a[0], a[1], a[2])) return ctx.Fail("cannot write " + ctx.profile.Path().string());
+  return kOk;
+}
+
+fs::path DefaultInstallDir() {
+  if (const char* z = std::getenv("ZUMBLA_HOME"); z && *z) return fs::path(z) / "Kestro";
+  const char* home = std::getenv("HOME");
+  return fs::path(home ? home : ".") / ".local" / "share" / "kestro";
+}
+
+int Install(Context& ctx, std::vector<std::string>& a) {
+  if (a.size() > 1) return Usage("install [DIR]");
+  fs::path dir = a.empty() ? DefaultInstallDir() : fs::path(a[0]);
+  std::error_code ec;
+  dir = fs::absolute(dir, ec);
+  fs::path from = ShippedDataDir();
+  if (!fs::is_directory(from, ec)) return ctx.Fail("shipped data not found in " + from.string());
+  fs::create_directories(dir, ec);
+  if (ec) return ctx.Fail("cannot create " + dir.string() + ": " + ec.message());
+  int copied = 0;
+  for (const auto& e : fs::directory_iterator(from, ec)) {
+    if (!e.is_regular_file()) continue;
+    fs::copy_file(e.path(), dir / e.path().filename(), fs::copy_options::overwrite_existing, ec);
+    if (ec) return ctx.Fail("cannot copy " + e.path().string() + ": " + ec.message());
+    ++copied;
+  }
+  if (!ctx.profile.WriteString(settings::kInstallPath.section, settings::kInstallPath.name, dir.string()))
+    return ctx.Fail("cannot write " + ctx.profile.Path().string());
+  std::printf("Installed %d files into %s\nSettings: %s\n", copied, dir.c_str(), ctx.profile.Path().c_str());
+  return kOk;
+}
+
+}  // namespace
+
+void RegisterBasicCommands(CommandTable& t) {
+  t.push_back({{"install"}, "[DIR]", "lay out the install folder and record it in Zumbla.INI",
+               "Copies the shipped data (DICT.DIC, templates, song database) into DIR\n"
+               "(default: $ZUMBLA_HOME/Kestro, else ~/.local/share/kestro) and writes\n"
+               "PATH/Installpath into Zumbla.INI of the settings folder.",
+               Install});
+  t.push_back({{"dict", "decode"}, "FILE", "print the plain text of a DICT.DIC", "", DictDecode});
+  t.push_back({{"dict", "encode"}, "IN OUT", "scramble a plain dictionary text into a DICT.DIC", "", DictEncode});
+  t.push_back({{"text"}, "KEY [N]", "print a text of the dictionary in the current language",
+               "With N prints the numbered text KEY_N.", Text});
+  t.push_back({{"ini", "get"}, "SECTION KEY [DEFAULT]", "print a value of Zumbla.INI", "", IniGet});
+  t.push_back({{"ini", "set"}, "SECTION KEY VALUE", "write a value into Zumbla.INI", "", IniSet});
+}
+
+}  // namespace kestro::cli

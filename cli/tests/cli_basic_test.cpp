@@ -1,0 +1,93 @@
+#include <gtest/gtest.h>
+
+#include "platform/testing/testsupport.h"
+
+namespace kestro {
+namespace {
+
+
+using testing::TempDir;
+
+class Cli : public ::testing::Test {
+ protected:
+  TempDir home;
+  testing::RunResult Cmd(std::vector<std::string> args, const std::string& input = "") {
+    args.insert(args.begin(), testing::BuiltProgram("kestro-cli").string());
+    return testing::Run(args, {{"ZUMBLA_HOME", home.path().string()}}, input);
+  }
+};
+
+TEST_F(Cli, UsageAndHelp) {
+  auto r = Cmd({"--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("ini get"), std::string::npos);
+  EXPECT_EQ(Cmd({}).status, 2);
+  EXPECT_EQ(Cmd({"frobnicate"}).status, 2);
+  EXPECT_EQ(Cmd({"dict"}).status, 2);
+  EXPECT_EQ(Cmd({"--bogus", "text"}).status, 2);
+  EXPECT_EQ(Cmd({"ini", "get", "only-section"}).status, 2);
+  auto h = Cmd({"text", "--help"});
+  EXPECT_EQ(h.status, 0);
+  EXPECT_NE(h.out.find("Usage: kestro-cli text KEY [N]"), std::string::npos);
+}
+
+TEST_F(Cli, WithoutInstallationTheProgramsStop) {
+  auto r = Cmd({"text", "MSG_OK"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Kestro - Error: Invalid Installation!"), std::string::npos);
+}
+
+TEST_F(Cli, InstallThenLookUpTexts) {
+  auto inst = Cmd({"install", (home / "inst").string()});
+  ASSERT_EQ(inst.status, 0) << inst.err;
+  EXPECT_TRUE(std::filesystem::exists(home / "inst" / "DICT.DIC"));
+  EXPECT_EQ(Cmd({"ini", "get", "path", "installpath"}).out, (home / "inst").string() + "\n");
+
+  auto ok = Cmd({"text", "msg_ok"});
+  EXPECT_EQ(ok.status, 0);
+  EXPECT_EQ(ok.out, "OK\n");
+  EXPECT_EQ(Cmd({"text", "MSG_NOT_A_KEY"}).out, "MSG_NOT_A_KEY: String Error\n");
+  EXPECT_EQ(Cmd({"text", "MSG_NOT_A_KEY", "2"}).out, "MSG_NOT_A_KEY_2: String Error\n");
+  // The language was written back by the loader.
+  EXPECT_EQ(Cmd({"ini", "get", "SETTINGS", "CURRLANGUAGE"}).out, "ITALIANO\n");
+  ASSERT_EQ(Cmd({"ini", "set", "SETTINGS", "CURRLANGUAGE", "ENGLISH"}).status, 0);
+  EXPECT_EQ(Cmd({"text", "MSG_CANCEL"}).out, "Cancel\n");
+
+  // A damaged dictionary stops with the loader's message.
+  auto dic = home / "inst" / "DICT.DIC";
+  std::string bytes = testing::ReadFileOrEmpty(dic);
+  bytes[bytes.size() / 2] ^= 1;
+  testing::WriteFileOrDie(dic, bytes);
+  auto bad = Cmd({"text", "MSG_OK"});
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.err.find("ZumblaPC Error: Error while opening DICT.DIC"), std::string::npos);
+}
+
+TEST_F(Cli, IniGetSetAndHomeOption) {
+  TempDir other;
+  EXPECT_EQ(Cmd({"ini", "get", "PATH", "OLD_MF4", "dflt"}).out, "dflt\n");
+  ASSERT_EQ(Cmd({"ini", "set", "PATH", "OLD_MF4", "/songs"}).status, 0);
+  EXPECT_EQ(Cmd({"ini", "get", "path", "old_mf4", "dflt"}).out, "/songs\n");
+  ASSERT_EQ(Cmd({"--home", other.path().string(), "ini", "set", "PATH", "OLD_MF4", "/elsewhere"}).status, 0);
+  EXPECT_EQ(Cmd({"ini", "get", "PATH", "OLD_MF4"}).out, "/songs\n");
+  EXPECT_NE(testing::ReadFileOrEmpty(other / "Zumbla.INI").find("OLD_MF4=/elsewhere"), std::string::npos);
+}
+
+TEST_F(Cli, DictionaryEncodeDecodeRoundTrip) {
+  std::string plain = "[ENUMKEYS]\nK0=MSG_OK\n[ITALIANO]\nMSG_OK=Perch\xC3\xA9 s\xC3\xAC\n";
+  testing::WriteFileOrDie(home / "plain.ini", plain);
+  ASSERT_EQ(Cmd({"dict", "encode", (home / "plain.ini").string(), (home / "D.DIC").string()}).status, 0);
+  std::string stored = testing::ReadFileOrEmpty(home / "D.DIC");
+  EXPECT_EQ(stored.size(), plain.size() - 2 + 8);  // two characters become one Latin-1 byte each
+  auto dec = Cmd({"dict", "decode", (home / "D.DIC").string()});
+  EXPECT_EQ(dec.status, 0);
+  EXPECT_EQ(dec.out, plain);
+  stored[0] ^= 1;
+  testing::WriteFileOrDie(home / "D.DIC", stored);
+  auto bad = Cmd({"dict", "decode", (home / "D.DIC").string()});
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.err.find("The file may be corrupted"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kestro

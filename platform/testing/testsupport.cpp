@@ -1,0 +1,147 @@
+#include "platform/testing/testsupport.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace kestro::testing {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+  std::string tmpl = (fs::temp_directory_path() / "kestro-test-XXXXXX").string();
+  std::vector<char> buf(tmpl.begin(), tmpl.end());
+  buf.push_back('\0');
+  if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = buf.data();
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+fs::path BuildDir() {
+  if (const char* b = std::getenv("KESTRO_BUILD_DIR")) return b;
+  fs::path exe = fs::read_symlink("/proc/self/exe");
+  return exe.parent_path().parent_path();
+}
+
+fs::path SourceDir() {
+  if (const char* s = std::getenv("KESTRO_SOURCE_DIR")) return s;
+  return fs::path(KESTRO_SOURCE_DIR_DEFAULT);
+}
+
+fs::path BuiltDataDir() { return BuildDir() / "share" / "kestro"; }
+fs::path BuiltProgram(const std::string& name) { return BuildDir() / "bin" / name; }
+
+void FillInstallDir(const fs::path& dir) {
+  fs::create_directories(dir);
+  for (const auto& e : fs::directory_iterator(BuiltDataDir())) {
+    if (e.is_regular_file()) fs::copy_file(e.path(), dir / e.path().filename(), fs::copy_options::overwrite_existing);
+  }
+}
+
+RunResult Run(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+              const std::string& input) {
+  RunResult r;
+  int inPipe[2], outPipe[2], errPipe[2];
+  if (pipe(inPipe) || pipe(outPipe) || pipe(errPipe)) return r;
+  std::map<std::string, std::string> merged;
+  for (char** e = environ; *e; ++e) {
+    std::string s(*e);
+    size_t eq = s.find('=');
+    if (eq != std::string::npos) merged[s.substr(0, eq)] = s.substr(eq + 1);
+  }
+  for (const auto& [k, v] : env) merged[k] = v;
+  std::vector<std::string> envStrings;
+  for (const auto& [k, v] : merged) envStrings.push_back(k + "=" + v);
+  std::vector<char*> envp;
+  for (auto& s : envStrings) envp.push_back(s.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> args = argv;
+  std::vector<char*> argp;
+  for (auto& s : args) argp.push_back(s.data());
+  argp.push_back(nullptr);
+
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(inPipe[0], 0);
+    dup2(outPipe[1], 1);
+    dup2(errPipe[1], 2);
+    close(inPipe[1]);
+    close(outPipe[0]);
+    close(errPipe[0]);
+    execve(argp[0], argp.data(), envp.data());
+    _exit(127);
+  }
+  close(inPipe[0]);
+  close(outPipe[1]);
+  close(errPipe[1]);
+  size_t written = 0;
+  if (input.empty()) {
+    close(inPipe[1]);
+    inPipe[1] = -1;
+  }
+  fcntl(outPipe[0], F_SETFL, O_NONBLOCK);
+  fcntl(errPipe[0], F_SETFL, O_NONBLOCK);
+  bool outOpen = true, errOpen = true;
+  while (outOpen || errOpen) {
+    pollfd fds[3];
+    int n = 0;
+    if (outOpen) fds[n++] = {outPipe[0], POLLIN, 0};
+    if (errOpen) fds[n++] = {errPipe[0], POLLIN, 0};
+    if (inPipe[1] >= 0) fds[n++] = {inPipe[1], POLLOUT, 0};
+    if (poll(fds, static_cast<nfds_t>(n), 60000) <= 0) break;
+    for (int i = 0; i < n; ++i) {
+      if (!fds[i].revents) continue;
+      if (fds[i].fd == inPipe[1]) {
+        ssize_t w = write(inPipe[1], input.data() + written, input.size() - written);
+        if (w > 0) written += static_cast<size_t>(w);
+        if (w < 0 || written == input.size()) {
+          close(inPipe[1]);
+          inPipe[1] = -1;
+        }
+        continue;
+      }
+      char buf[4096];
+      ssize_t got = read(fds[i].fd, buf, sizeof buf);
+      if (got > 0) {
+        (fds[i].fd == outPipe[0] ? r.out : r.err).append(buf, static_cast<size_t>(got));
+      } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
+        if (fds[i].fd == outPipe[0]) outOpen = false;
+        else errOpen = false;
+      }
+    }
+  }
+  if (inPipe[1] >= 0) close(inPipe[1]);
+  close(outPipe[0]);
+  close(errPipe[0]);
+  int st = 0;
+  waitpid(pid, &st, 0);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+std::string Python3() { return "/usr/bin/python3"; }
+
+std::string ReadFileOrEmpty(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteFileOrDie(const fs::path& p, const std::string& data) {
+  std::ofstream out(p, std::ios::binary);
+  out.write(data.data(), static_cast<std::streamsize>(data.size()));
+  if (!out) throw std::runtime_error("cannot write " + p.string());
+}
+
+}  // namespace kestro::testing

@@ -1,0 +1,50 @@
+// Helpers shared by the test programs of every subsystem.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace kestro::testing {
+
+// A fresh folder under the system temporary folder, removed with the object.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+std::filesystem::path BuildDir();
+std::filesystem::path SourceDir();
+// Shipped data as built (DICT.DIC, MBRPBR.DAT, ...).
+std::filesystem::path BuiltDataDir();
+std::filesystem::path BuiltProgram(const std::string& name);
+
+// Copies the built shipped data into `dir`, making it an install folder.
+void FillInstallDir(const std::filesystem::path& dir);
+
+struct RunResult {
+  int status = -1;  // exit status, or -1 when the program did not exit normally
+  std::string out;
+  std::string err;
+};
+// Runs a program and waits for it; `env` entries are added to (or replace)
+// the environment; `input` is fed to its standard input.
+RunResult Run(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env = {},
+              const std::string& input = "");
+
+// Debian's interpreter, which has the Python packages the tests need.
+std::string Python3();
+
+std::string ReadFileOrEmpty(const std::filesystem::path& p);
+void WriteFileOrDie(const std::filesystem::path& p, const std::string& data);
+
+}  // namespace kestro::testing

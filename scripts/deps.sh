@@ -1,0 +1,31 @@
+#!/bin/sh
+# Installs the Debian packages that are missing for a purpose: build, test or
+# bench. Quick when everything is in place.
+set -eu
+
+build_pkgs="build-essential cmake ninja-build pkg-config libgtest-dev libusb-1.0-0-dev libftdi1-2 libcurl4-openssl-dev"
+test_pkgs="dosfstools mtools python3-mido python3-mutagen abcmidi"
+
+want="$build_pkgs"
+for purpose in "$@"; do
+  case "$purpose" in
+    build|bench) ;;
+    test) want="$want $test_pkgs" ;;
+    *) echo "deps.sh: unknown purpose $purpose" >&2; exit 2 ;;
+  esac
+done
+
+missing=""
+for p in $want; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing="$missing $p"
+  fi
+done
+[ -z "$missing" ] && exit 0
+
+echo "Installing:$missing" >&2
+if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+# shellcheck disable=SC2086
+$sudo apt-get install -y -qq --no-install-recommends $missing
