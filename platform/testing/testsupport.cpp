@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -132,6 +133,78 @@ RunResult Run(const std::vector<std::string>& argv, const std::map<std::string, 
 }
 
 std::string Python3() { return "/usr/bin/python3"; }
+
+namespace {
+std::vector<std::string> MergedEnvironment(const std::map<std::string, std::string>& env) {
+  std::map<std::string, std::string> merged;
+  for (char** e = environ; *e; ++e) {
+    std::string s(*e);
+    size_t eq = s.find('=');
+    if (eq != std::string::npos) merged[s.substr(0, eq)] = s.substr(eq + 1);
+  }
+  for (const auto& [k, v] : env) merged[k] = v;
+  std::vector<std::string> out;
+  for (const auto& [k, v] : merged) out.push_back(k + "=" + v);
+  return out;
+}
+}  // namespace
+
+BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
+                                     const std::map<std::string, std::string>& env) {
+  int p[2];
+  if (pipe(p) != 0) return;
+  std::vector<std::string> envStrings = MergedEnvironment(env);
+  std::vector<char*> envp;
+  for (auto& s : envStrings) envp.push_back(s.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> args = argv;
+  std::vector<char*> argp;
+  for (auto& s : args) argp.push_back(s.data());
+  argp.push_back(nullptr);
+  pid_ = fork();
+  if (pid_ == 0) {
+    dup2(p[1], 1);
+    close(p[0]);
+    close(p[1]);
+    int devnull = open("/dev/null", O_RDONLY);
+    if (devnull >= 0) dup2(devnull, 0);
+    execve(argp[0], argp.data(), envp.data());
+    _exit(127);
+  }
+  close(p[1]);
+  out_ = p[0];
+}
+
+BackgroundProcess::~BackgroundProcess() { Stop(); }
+
+std::string BackgroundProcess::ReadLine(int timeoutMs) {
+  while (true) {
+    size_t nl = pending_.find('\n');
+    if (nl != std::string::npos) {
+      std::string line = pending_.substr(0, nl);
+      pending_.erase(0, nl + 1);
+      return line;
+    }
+    if (out_ < 0) return {};
+    pollfd fd{out_, POLLIN, 0};
+    if (poll(&fd, 1, timeoutMs) <= 0) return {};
+    char buf[512];
+    ssize_t n = read(out_, buf, sizeof buf);
+    if (n <= 0) return {};
+    pending_.append(buf, static_cast<size_t>(n));
+  }
+}
+
+int BackgroundProcess::Stop() {
+  if (pid_ <= 0) return -1;
+  kill(pid_, SIGTERM);
+  int st = 0;
+  waitpid(pid_, &st, 0);
+  pid_ = -1;
+  if (out_ >= 0) close(out_);
+  out_ = -1;
+  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
 
 std::string ReadFileOrEmpty(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);

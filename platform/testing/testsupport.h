@@ -41,6 +41,25 @@ struct RunResult {
 RunResult Run(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env = {},
               const std::string& input = "");
 
+// A program running beside the test, stopped (SIGTERM) when the object goes.
+class BackgroundProcess {
+ public:
+  BackgroundProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env = {});
+  ~BackgroundProcess();
+  BackgroundProcess(const BackgroundProcess&) = delete;
+  BackgroundProcess& operator=(const BackgroundProcess&) = delete;
+  // One line of its standard output (without the line end); empty on time-out or end.
+  std::string ReadLine(int timeoutMs = 10000);
+  int pid() const { return pid_; }
+  // Stops it and returns its exit status (-1 when killed by a signal).
+  int Stop();
+
+ private:
+  int pid_ = -1;
+  int out_ = -1;
+  std::string pending_;
+};
+
 // Debian's interpreter, which has the Python packages the tests need.
 std::string Python3();
 

@@ -1,0 +1,121 @@
+// harvo against a real HTTP server on 127.0.0.1.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/testing/testsupport.h"
+
+namespace kestro {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempDir;
+
+const char* kServer = R"(
+import functools, http.server, socketserver, sys, urllib.parse
+class Handler(http.server.SimpleHTTPRequestHandler):
+    # Also answers proxy requests, whose path is a whole address.
+    def translate_path(self, path):
+        return super().translate_path(urllib.parse.urlsplit(path).path)
+    def log_message(self, *args):
+        pass
+handler = functools.partial(Handler, directory=sys.argv[1])
+with socketserver.TCPServer(("127.0.0.1", 0), handler) as server:
+    print(server.server_address[1], flush=True)
+    server.serve_forever()
+)";
+
+class Harvo : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(root / "DOWNLOAD");
+    testing::WriteFileOrDie(dir / "server.py", kServer);
+    server = std::make_unique<testing::BackgroundProcess>(
+        std::vector<std::string>{testing::Python3(), (dir / "server.py").string(), root.string()});
+    port = server->ReadLine();
+    ASSERT_FALSE(port.empty());
+  }
+  testing::RunResult Harvo5(const std::string& remote, const fs::path& local, const std::string& hwnd = "1234",
+                            const std::string& msg = "1025") {
+    return testing::Run({testing::BuiltProgram("harvo").string(), "127.0.0.1:" + port, remote, local.string(), hwnd,
+                         msg});
+  }
+
+  TempDir dir;
+  fs::path root = dir / "www";
+  std::unique_ptr<testing::BackgroundProcess> server;
+  std::string port;
+};
+
+TEST_F(Harvo, DownloadsTheFileWithFiveArguments) {
+  std::string body;
+  for (int i = 0; i < 3000; ++i) body += static_cast<char>((i * 7) & 0xFF);
+  testing::WriteFileOrDie(root / "DOWNLOAD" / "ZUMBLA2.MHX", body);
+  auto r = Harvo5("DOWNLOAD/ZUMBLA2.MHX", dir / "ZUMBLA2.MHX");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "hwndToSend=1234\nUpdateProgressBar=1025\nExit from procedure\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(testing::ReadFileOrEmpty(dir / "ZUMBLA2.MHX"), body);
+}
+
+TEST_F(Harvo, SizeThatIsAMultipleOf1024EndsCleanly) {
+  std::string body(4096, 'S');
+  testing::WriteFileOrDie(root / "DOWNLOAD" / "ZUMBLA.MHX", body);
+  testing::WriteFileOrDie(dir / "old.MHX", std::string(9000, 'o'));  // truncated, not appended to
+  auto r = Harvo5("DOWNLOAD/ZUMBLA.MHX", dir / "old.MHX", "x", "y");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "hwndToSend=0\nUpdateProgressBar=0\nExit from procedure\n");  // non-numeric give 0
+  EXPECT_EQ(testing::ReadFileOrEmpty(dir / "old.MHX"), body);
+}
+
+TEST_F(Harvo, AnErrorPageIsStoredAsItCame) {
+  auto r = Harvo5("DOWNLOAD/MISSING.MHX", dir / "ZUMBLA.MHX");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  std::string page = testing::ReadFileOrEmpty(dir / "ZUMBLA.MHX");
+  EXPECT_NE(page.find("404"), std::string::npos);
+  EXPECT_NE(page.find("File not found"), std::string::npos);
+}
+
+TEST_F(Harvo, GoesThroughTheProxyOfTheEnvironment) {
+  testing::WriteFileOrDie(root / "DOWNLOAD" / "ZUMBLA.MHX", "through the proxy");
+  // The host does not resolve: only the proxy can serve it.
+  auto r = testing::Run({testing::BuiltProgram("harvo").string(), "zumbla.example.invalid", "DOWNLOAD/ZUMBLA.MHX",
+                         (dir / "ZUMBLA.MHX").string(), "1", "2"},
+                        {{"http_proxy", "http://127.0.0.1:" + port}});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(testing::ReadFileOrEmpty(dir / "ZUMBLA.MHX"), "through the proxy") << r.err;
+}
+
+TEST_F(Harvo, FourArgumentsAreABadParam) {
+  auto r = testing::Run({testing::BuiltProgram("harvo").string(), "127.0.0.1:" + port, "DOWNLOAD/ZUMBLA.MHX",
+                         (dir / "out").string(), "1"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "bad param\n");
+  EXPECT_FALSE(fs::exists(dir / "out"));
+}
+
+TEST_F(Harvo, UnreachableHostLeavesNoFile) {
+  // A port nobody listens on: the server of this test is stopped first.
+  server->Stop();
+  auto r = Harvo5("DOWNLOAD/ZUMBLA.MHX", dir / "ZUMBLA.MHX");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "hwndToSend=1234\nUpdateProgressBar=1025\nExit from procedure\n");
+  EXPECT_NE(r.err.find("Internet connection error: Internet Session for http://127.0.0.1:" + port +
+                       "/DOWNLOAD/ZUMBLA.MHX failed'"),
+            std::string::npos)
+      << r.err;
+  EXPECT_FALSE(fs::exists(dir / "ZUMBLA.MHX"));
+}
+
+TEST_F(Harvo, LocalFileThatCannotBeCreated) {
+  testing::WriteFileOrDie(root / "DOWNLOAD" / "ZUMBLA.MHX", "data");
+  auto r = Harvo5("DOWNLOAD/ZUMBLA.MHX", dir / "no-such-folder" / "ZUMBLA.MHX");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("Error: non posso creare " + (dir / "no-such-folder" / "ZUMBLA.MHX").string() + ":\nError = 2"),
+            std::string::npos)
+      << r.err;
+}
+
+}  // namespace
+}  // namespace kestro
