@@ -59,7 +59,8 @@ struct MidiBarClock {
 class MidiStreamReader {
  public:
   // Opens and rewinds; nothing when the file cannot be read as a MIDI file
-  // ("No memory", "open error" or "position error" on standard output).
+  // ("No memory", "open error" or "position error" on standard output). The
+  // reader shows its errors through env, which must outlive it.
   static std::unique_ptr<MidiStreamReader> open(Env& env, const std::filesystem::path& path);
   ~MidiStreamReader();
   MidiStreamReader(const MidiStreamReader&) = delete;

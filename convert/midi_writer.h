@@ -16,7 +16,7 @@ namespace kestro {
 class MidiFileWriter {
  public:
   // Writes the header chunk and starts the track; nothing when the file
-  // cannot be created (the caller reports it).
+  // cannot be created (the caller reports it). env must outlive the writer.
   static std::unique_ptr<MidiFileWriter> create(Env& env, const std::filesystem::path& path, int division);
   // Closes the file if close() was not called.
   ~MidiFileWriter();

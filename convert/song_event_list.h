@@ -62,6 +62,8 @@ class SongEventList {
   // At most this many tracks of a file are loaded.
   static constexpr int kMaxTracks = 16;
 
+  // Messages and the 2000-bar question go through env, which must outlive
+  // the list.
   explicit SongEventList(Env& env) : env_(env) {}
 
   // Reads the file whole and builds the list, replacing what it held. On

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
+#include "convert/song_event_list.h"
 #include "convert/tests/midi_test_support.h"
 
 namespace kestro {
@@ -341,6 +344,81 @@ TEST_F(Reader, TwoReadersSideBySide) {
   EXPECT_EQ(ev, (ByteVec{0x80, 0x01, 0x00}));
   EXPECT_EQ(ra->absolute_time(), 16u);
   EXPECT_EQ(rb->absolute_time(), 5u);
+}
+
+}  // namespace
+}  // namespace kestro
+
+namespace kestro {
+namespace {
+
+using namespace miditest;
+
+// Damaged copies of a good file: every one is read to an end (an error or
+// the end of the song) without touching memory it should not (the sanitizer
+// build watches), and the whole-file loader copes with each as well.
+TEST(DamagedFiles, NeverReadOutOfBoundsOrLoopForever) {
+  ByteVec a, b;
+  Append(a, {0x00, 0xFF, 0x03, 0x04, 'n', 'a', 'm', 'e', 0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20});
+  for (int i = 0; i < 40; ++i) {
+    Append(a, {0x10, 0x90, static_cast<uint8_t>(40 + i), 0x40, 0x08, static_cast<uint8_t>(40 + i), 0x00});
+    if (i % 9 == 0) Append(a, {0x00, 0xF0, 0x05, 0x43, 0x10, 0x4C, 0x00, 0xF7});
+    if (i % 7 == 0) Append(a, {0x00, 0xFF, 0x05, 0x81, 0x01, 'x'});
+  }
+  Append(a, {0x00, 0xFF, 0x2F, 0x00});
+  for (int i = 0; i < 30; ++i) Append(b, {0x0C, 0xB1, 0x07, static_cast<uint8_t>(i), 0x03, 0xE1, 0x00, 0x40});
+  ByteVec good = Smf(1, 3, 96).Track(a).Chunk("XFIH", {1, 2, 3}).Track(b).bytes;
+
+  std::mt19937 rnd(2024);
+  for (int round = 0; round < 400; ++round) {
+    ByteVec bad = good;
+    int damage = 1 + static_cast<int>(rnd() % 6);
+    for (int k = 0; k < damage; ++k) {
+      size_t at = rnd() % bad.size();
+      switch (rnd() % 4) {
+        case 0: bad[at] = static_cast<uint8_t>(rnd()); break;
+        case 1: bad[at] ^= 0x80; break;
+        case 2: bad.resize(at); break;
+        default: bad.insert(bad.begin() + static_cast<long>(at), static_cast<uint8_t>(rnd())); break;
+      }
+      if (bad.size() < 4) bad = good;
+    }
+    SCOPED_TRACE(round);
+    TestEnv env;
+    auto path = env.Write("damaged.mid", bad);
+    ::testing::internal::CaptureStdout();  // "position error" for some
+    auto r = MidiStreamReader::open(*env.env, path);
+    ::testing::internal::GetCapturedStdout();
+    if (r) {
+      uint8_t small[16];
+      size_t len = 0, events = 0;
+      // Each event takes at least one byte of the file.
+      while (events <= bad.size() && !r->end_of_song()) {
+        r->next_event(small, len);
+        if (r->error()) break;
+        ++events;
+      }
+      EXPECT_LE(events, bad.size());
+      EXPECT_TRUE(r->error() || r->end_of_song());
+      EXPECT_LE(env.ui.messages.size(), 1u);
+      ASSERT_TRUE(r->rewind());
+      auto all = ReadAll(*r, bad.size() + 1);
+      EXPECT_LE(all.size(), bad.size());
+    }
+    SongEventList list(*env.env);
+    if (list.load(path)) {
+      EXPECT_LE(list.size(), bad.size());
+      for (size_t i = 0; i < list.size(); ++i) {
+        EXPECT_FALSE(list.event_bytes(i).empty());
+        if (i > 0) {
+          EXPECT_LE(list.at(i - 1).time, list.at(i).time);
+        }
+      }
+      list.catalogue_mark_percent();
+    } else {
+      EXPECT_EQ(list.size(), 0u);
+    }
+  }
 }
 
 }  // namespace
