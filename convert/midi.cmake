@@ -15,8 +15,4 @@ kestro_add_tests(midi_tests
     ${CMAKE_CURRENT_LIST_DIR}/tests/midi_interop_test.cpp
   LIBS kestro_midi)
 
-if(KESTRO_BENCH)
-  add_executable(midi_bench ${CMAKE_CURRENT_LIST_DIR}/bench/midi_bench.cpp)
-  target_link_libraries(midi_bench PRIVATE kestro_midi)
-  set_target_properties(midi_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bench)
-endif()
+kestro_add_benchmark(midi_bench SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench/midi_bench.cpp LIBS kestro_midi)
