@@ -1,0 +1,116 @@
+// LZSS with adaptive Huffman coding (the LZHUF algorithm of Okumura and
+// Yoshizaki) with the window and match sizes of the player's song packages.
+// The output is bit for bit the one of the published algorithm with these
+// parameters, so that the player and older packages agree with us.
+//
+// Every table lives in a coder object, so that several songs can be coded at
+// once; the coders work on memory buffers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace kestro::lzhuf {
+
+inline constexpr int kWindow = 4096;    // ring buffer size N
+inline constexpr int kLookahead = 29;   // longest match F
+inline constexpr int kThreshold = 2;    // matches of this length or shorter go as literals
+inline constexpr int kSymbols = 256 - kThreshold + kLookahead;  // 283: literals and match lengths
+inline constexpr int kNodes = 2 * kSymbols - 1;                  // 565
+inline constexpr int kRoot = kNodes - 1;
+inline constexpr unsigned kMaxFreq = 0x8000;  // root frequency that triggers a rebuild
+
+// Size of the word that opens a body: the length of the unpacked data.
+inline constexpr size_t kSizeWordBytes = 4;
+// Longest data that a body can describe.
+inline constexpr uint64_t kMaxDataSize = 0xFFFFFFFFu;
+
+// The fixed code of the upper 6 bits of a match distance.
+extern const uint8_t kPositionLength[64];
+extern const uint8_t kPositionCode[64];
+
+// The adaptive Huffman tree over the 283 symbols, as both directions keep it.
+class HuffmanTree {
+ public:
+  HuffmanTree() { Start(); }
+
+  // Every symbol at frequency 1, leaves paired bottom-up.
+  void Start();
+  // Counts one more of `symbol` and restores the order of the tree; rebuilds
+  // it first when the root has reached kMaxFreq.
+  void Update(int symbol);
+
+  // The code of `symbol`: `length` bits, the first bit to send highest.
+  uint64_t Code(int symbol, int* length) const;
+  // Depth of the deepest leaf (longest code).
+  int MaxCodeLength() const;
+
+  // For the decoder's walk from the root.
+  int Son(int node) const { return son_[node]; }
+  unsigned Freq(int node) const { return freq_[node]; }
+
+ private:
+  void Rebuild();
+
+  unsigned freq_[kNodes + 1];      // sorted by node index; a sentinel at the end
+  int prnt_[kNodes + kSymbols];    // parent of each node; [kNodes + s] is the leaf of symbol s
+  int son_[kNodes];                // smaller son (the other is son + 1); >= kNodes for a leaf
+};
+
+class Encoder {
+ public:
+  Encoder();
+
+  // Appends the body for data[0..size) to `out`: the size as 4 bytes
+  // little-endian, then the bit stream, most significant bit first, the last
+  // byte padded with zero bits. False (and nothing appended) when size does
+  // not fit the size word.
+  bool Encode(const uint8_t* data, size_t size, std::vector<uint8_t>& out);
+
+ private:
+  void InitTree();
+  void InsertNode(int r);
+  void DeleteNode(int p);
+
+  class BitWriter;
+  void EncodeSymbol(int symbol, BitWriter& bits);
+  void EncodePosition(unsigned position, BitWriter& bits);
+
+  HuffmanTree tree_;
+  uint8_t text_[kWindow + kLookahead - 1];
+  // Binary search trees of the strings in the window: one root per first
+  // byte (rson_[kWindow + 1 + byte]); kWindow is the empty link.
+  int lson_[kWindow + 1];
+  int rson_[kWindow + 257];
+  int dad_[kWindow + 1];
+  int matchPosition_ = 0;  // distance - 1 of the longest match found
+  int matchLength_ = 0;
+};
+
+enum class DecodeStatus {
+  Ok,
+  Truncated,     // shorter than the size word
+  SizeTooLarge,  // the size cannot come from a stream this short
+  Corrupt,       // the stream ends early or codes more bytes than the size
+};
+
+class Decoder {
+ public:
+  Decoder();
+
+  // Decodes a whole body into `out` (replaced). Never reads past `size`
+  // bytes and never produces more than the size word says.
+  DecodeStatus Decode(const uint8_t* body, size_t size, std::vector<uint8_t>& out);
+
+  // The size word of a body, and whether a stream of this length can hold
+  // it (each symbol takes at least one bit and gives at most kLookahead
+  // bytes).
+  static bool SizeFits(uint32_t unpackedSize, size_t bodySize);
+
+ private:
+  HuffmanTree tree_;
+  uint8_t text_[kWindow];
+};
+
+}  // namespace kestro::lzhuf
