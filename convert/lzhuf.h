@@ -80,10 +80,13 @@ class Encoder {
   HuffmanTree tree_;
   uint8_t text_[kWindow + kLookahead - 1];
   // Binary search trees of the strings in the window: one root per first
-  // byte (rson_[kWindow + 1 + byte]); kWindow is the empty link.
-  int lson_[kWindow + 1];
-  int rson_[kWindow + 257];
-  int dad_[kWindow + 1];
+  // byte (the right son of node kWindow + 1 + byte); kWindow is the empty
+  // link. Left and right son of node p at 2p and 2p + 1.
+  // 16-bit links keep the trees in the first-level cache.
+  int16_t& Left(int p) { return sons_[2 * p]; }
+  int16_t& Right(int p) { return sons_[2 * p + 1]; }
+  int16_t sons_[2 * (kWindow + 257)];
+  int16_t dad_[kWindow + 1];
   int matchPosition_ = 0;  // distance - 1 of the longest match found
   int matchLength_ = 0;
 };
