@@ -19,23 +19,7 @@ struct PositionDecodeTables {
   std::array<uint8_t, 256> length{};
 };
 
-}  // namespace
-
-const uint8_t kPositionLength[64] = {
-    3, 4, 4, 4, 5, 5, 5, 5, 5, 5, 5, 5, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 7, 7, 7, 7, 7, 7, 7, 7,
-    7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8,
-};
-
-const uint8_t kPositionCode[64] = {
-    0x00, 0x20, 0x30, 0x40, 0x50, 0x58, 0x60, 0x68, 0x70, 0x78, 0x80, 0x88, 0x90, 0x94, 0x98, 0x9C,
-    0xA0, 0xA4, 0xA8, 0xAC, 0xB0, 0xB4, 0xB8, 0xBC, 0xC0, 0xC2, 0xC4, 0xC6, 0xC8, 0xCA, 0xCC, 0xCE,
-    0xD0, 0xD2, 0xD4, 0xD6, 0xD8, 0xDA, 0xDC, 0xDE, 0xE0, 0xE2, 0xE4, 0xE6, 0xE8, 0xEA, 0xEC, 0xEE,
-    0xF0, 0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6, 0xF7, 0xF8, 0xF9, 0xFA, 0xFB, 0xFC, 0xFD, 0xFE, 0xFF,
-};
-
-namespace {
-
-PositionDecodeTables MakePositionDecodeTables() {
+constexpr PositionDecodeTables MakePositionDecodeTables() {
   PositionDecodeTables t;
   for (int upper = 0; upper < 64; ++upper) {
     int len = kPositionLength[upper];
@@ -48,7 +32,7 @@ PositionDecodeTables MakePositionDecodeTables() {
   return t;
 }
 
-const PositionDecodeTables kPositionDecode = MakePositionDecodeTables();
+constexpr PositionDecodeTables kPositionDecode = MakePositionDecodeTables();
 
 // How far a and b agree from byte 1 on (byte 0 is equal by construction),
 // at most kLookahead; `cmp` gets the sign of a[i] - b[i] at the first

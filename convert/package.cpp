@@ -1,5 +1,8 @@
 #include "convert/package.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -107,7 +110,11 @@ bool ReadWholeFile(const fs::path& path, Bytes& out) {
   out.clear();
   size_t have = 0;
   bool ok = true;
-  for (size_t chunk = size_t{1} << 16;;) {
+  // One read of the expected size (and one more to see the end); a file
+  // that grows meanwhile or has no size is read on in growing chunks.
+  struct stat st {};
+  size_t first = ::fstat(::fileno(f), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<size_t>(st.st_size) + 1 : 0;
+  for (size_t chunk = std::max(first, size_t{1} << 16);;) {
     out.resize(have + chunk);
     size_t n = std::fread(out.data() + have, 1, chunk, f);
     have += n;
@@ -143,8 +150,11 @@ WriteResult WriteWholeFile(const fs::path& path, const Bytes& data) {
 }  // namespace
 
 int pack(Env& env, PackageHeader& header, const fs::path& source, const fs::path& package) {
+  // The size word holds 32 bits; a larger source is refused before reading.
+  std::error_code ec;
+  uint64_t size = fs::is_regular_file(source, ec) ? fs::file_size(source, ec) : 0;
   Bytes data;
-  if (!ReadWholeFile(source, data) || data.size() > lzhuf::kMaxDataSize) {
+  if (ec || size > lzhuf::kMaxDataSize || !ReadWholeFile(source, data) || data.size() > lzhuf::kMaxDataSize) {
     ReportReadError(env, PathText(source));
     return kPackFailed;
   }
