@@ -314,23 +314,28 @@ void Encoder::InsertNode(int r) {
   // without branches, as the outcome changes from node to node.
   int bestLength = 0;
   int bestPosition = matchPosition_;
+  int next = Right(p);
   for (;;) {
-    // Right on equal or greater, left on smaller.
-    int16_t& link = sons_[2 * p + (cmp >= 0)];
-    if (link == kNil) {
-      link = static_cast<int16_t>(r);
+    if (next == kNil) {
+      // Right on equal or greater, left on smaller.
+      sons_[2 * p + (cmp >= 0)] = static_cast<int16_t>(r);
       dad_[r] = static_cast<int16_t>(p);
       matchLength_ = bestLength;
       matchPosition_ = bestPosition;
       return;
     }
-    p = link;
+    p = next;
+    // Both sons are fetched while the strings are compared; the comparison
+    // then only picks one.
+    int left = Left(p);
+    int right = Right(p);
     int i = CommonLength(key, &text_[p], &cmp);
     int distance = ((r - p) & kMask) - 1;
     bool better = i > kThreshold && (i > bestLength || (i == bestLength && distance < bestPosition));
     bestPosition = better ? distance : bestPosition;
     bestLength = better ? i : bestLength;
     if (i >= kLookahead) break;
+    next = cmp >= 0 ? right : left;
   }
   matchLength_ = bestLength;
   matchPosition_ = bestPosition;
