@@ -36,8 +36,7 @@ constexpr PositionDecodeTables kPositionDecode = MakePositionDecodeTables();
 
 // How far a and b agree from byte 1 on (byte 0 is equal by construction),
 // at most kLookahead; `cmp` gets the sign of a[i] - b[i] at the first
-// difference, else 0.
-// Eight bytes at a time: this comparison is where packing spends its time.
+// difference, else 0. Compares eight bytes at a time.
 inline int CommonLength(const uint8_t* a, const uint8_t* b, int* cmp) {
   int i = 1;
   if constexpr (std::endian::native == std::endian::little) {
