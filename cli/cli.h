@@ -56,6 +56,8 @@ using CommandTable = std::vector<Command>;
 // One registration function per group of commands.
 void RegisterBasicCommands(CommandTable& table);
 void RegisterMidiCommands(CommandTable& table);
+// Song packages: pack, unpack, header (cmd_package.cpp).
+void RegisterPackageCommands(CommandTable& table);
 
 // Argument helpers for commands.
 // Removes "--name VALUE" from args; returns VALUE.

@@ -98,6 +98,7 @@ int main(int argc, char** argv) {
   CommandTable table;
   RegisterBasicCommands(table);
   RegisterMidiCommands(table);
+  RegisterPackageCommands(table);
 
   std::vector<std::string> args(argv + 1, argv + argc);
   AnswerMode mode = AnswerMode::Ask;

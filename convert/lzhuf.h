@@ -1,0 +1,128 @@
+// LZSS with adaptive Huffman coding (the LZHUF algorithm of Okumura and
+// Yoshizaki) with the window and match sizes of the player's song packages.
+// The output is bit for bit the one of the published algorithm with these
+// parameters, so that the player and older packages agree with us.
+//
+// Every table lives in a coder object, so that several songs can be coded at
+// once; the coders work on memory buffers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace kestro::lzhuf {
+
+inline constexpr int kWindow = 4096;    // ring buffer size N
+inline constexpr int kLookahead = 29;   // longest match F
+inline constexpr int kThreshold = 2;    // matches of this length or shorter go as literals
+inline constexpr int kSymbols = 256 - kThreshold + kLookahead;  // 283: literals and match lengths
+inline constexpr int kNodes = 2 * kSymbols - 1;                  // 565
+inline constexpr int kRoot = kNodes - 1;
+inline constexpr unsigned kMaxFreq = 0x8000;  // root frequency that triggers a rebuild
+
+// Size of the word that opens a body: the length of the unpacked data.
+inline constexpr size_t kSizeWordBytes = 4;
+// Longest data that a body can describe.
+inline constexpr uint64_t kMaxDataSize = 0xFFFFFFFFu;
+
+// The fixed code of the upper 6 bits of a match distance: code lengths 3 to
+// 8 bits, each code the next free one (left-aligned in a byte).
+inline constexpr uint8_t kPositionLength[64] = {
+    3, 4, 4, 4, 5, 5, 5, 5, 5, 5, 5, 5, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 7, 7, 7, 7, 7, 7, 7, 7,
+    7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8,
+};
+inline constexpr uint8_t kPositionCode[64] = {
+    0x00, 0x20, 0x30, 0x40, 0x50, 0x58, 0x60, 0x68, 0x70, 0x78, 0x80, 0x88, 0x90, 0x94, 0x98, 0x9C,
+    0xA0, 0xA4, 0xA8, 0xAC, 0xB0, 0xB4, 0xB8, 0xBC, 0xC0, 0xC2, 0xC4, 0xC6, 0xC8, 0xCA, 0xCC, 0xCE,
+    0xD0, 0xD2, 0xD4, 0xD6, 0xD8, 0xDA, 0xDC, 0xDE, 0xE0, 0xE2, 0xE4, 0xE6, 0xE8, 0xEA, 0xEC, 0xEE,
+    0xF0, 0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6, 0xF7, 0xF8, 0xF9, 0xFA, 0xFB, 0xFC, 0xFD, 0xFE, 0xFF,
+};
+
+// The adaptive Huffman tree over the 283 symbols, as both directions keep it.
+class HuffmanTree {
+ public:
+  HuffmanTree() { Start(); }
+
+  // Every symbol at frequency 1, leaves paired bottom-up.
+  void Start();
+  // Counts one more of `symbol` and restores the order of the tree; rebuilds
+  // it first when the root has reached kMaxFreq.
+  void Update(int symbol);
+
+  // The code of `symbol`: `length` bits, the first bit to send highest.
+  uint64_t Code(int symbol, int* length) const;
+  // Depth of the deepest leaf (longest code).
+  int MaxCodeLength() const;
+
+  // For the decoder's walk from the root.
+  int Son(int node) const { return son_[node]; }
+  unsigned Freq(int node) const { return freq_[node]; }
+
+ private:
+  void Rebuild();
+
+  unsigned freq_[kNodes + 1];      // sorted by node index; a sentinel at the end
+  int prnt_[kNodes + kSymbols];    // parent of each node; [kNodes + s] is the leaf of symbol s
+  int son_[kNodes];                // smaller son (the other is son + 1); >= kNodes for a leaf
+};
+
+class Encoder {
+ public:
+  Encoder();
+
+  // Appends the body for data[0..size) to `out`: the size as 4 bytes
+  // little-endian, then the bit stream, most significant bit first, the last
+  // byte padded with zero bits. False (and nothing appended) when size does
+  // not fit the size word.
+  bool Encode(const uint8_t* data, size_t size, std::vector<uint8_t>& out);
+
+ private:
+  void InitTree();
+  void InsertNode(int r);
+  void DeleteNode(int p);
+
+  class BitWriter;
+  void EncodeSymbol(int symbol, BitWriter& bits);
+  void EncodePosition(unsigned position, BitWriter& bits);
+
+  HuffmanTree tree_;
+  uint8_t text_[kWindow + kLookahead - 1];
+  // Binary search trees of the strings in the window: one root per first
+  // byte (the right son of node kWindow + 1 + byte); kWindow is the empty
+  // link. Left and right son of node p at 2p and 2p + 1.
+  // 16-bit links keep the trees in the first-level cache.
+  int16_t& Left(int p) { return sons_[2 * p]; }
+  int16_t& Right(int p) { return sons_[2 * p + 1]; }
+  int16_t sons_[2 * (kWindow + 257)];
+  int16_t dad_[kWindow + 1];
+  int matchPosition_ = 0;  // distance - 1 of the longest match found
+  int matchLength_ = 0;
+};
+
+enum class DecodeStatus {
+  Ok,
+  Truncated,     // shorter than the size word
+  SizeTooLarge,  // the size cannot come from a stream this short
+  Corrupt,       // the stream ends early or codes more bytes than the size
+};
+
+class Decoder {
+ public:
+  Decoder();
+
+  // Decodes a whole body into `out` (replaced). Never reads past `size`
+  // bytes and never produces more than the size word says.
+  DecodeStatus Decode(const uint8_t* body, size_t size, std::vector<uint8_t>& out);
+
+  // The size word of a body, and whether a stream of this length can hold
+  // it (each symbol takes at least one bit and gives at most kLookahead
+  // bytes).
+  static bool SizeFits(uint32_t unpackedSize, size_t bodySize);
+
+ private:
+  HuffmanTree tree_;
+  uint8_t text_[kWindow];
+};
+
+}  // namespace kestro::lzhuf

@@ -1,0 +1,364 @@
+#include "convert/lzhuf.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "convert/tests/lzhuf_reference.h"
+#include "convert/tests/test_data.h"
+
+namespace kestro {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using namespace kestro::testing;
+
+Bytes EncodeBody(const Bytes& data) {
+  auto enc = std::make_unique<lzhuf::Encoder>();
+  Bytes out;
+  EXPECT_TRUE(enc->Encode(data.data(), data.size(), out));
+  return out;
+}
+
+lzhuf::DecodeStatus DecodeBody(const Bytes& body, Bytes& out) {
+  auto dec = std::make_unique<lzhuf::Decoder>();
+  return dec->Decode(body.data(), body.size(), out);
+}
+
+struct Input {
+  const char* name;
+  std::function<Bytes()> make;
+};
+
+// The first rebuild of the tree comes after 0x8000 - 283 symbols; random
+// bytes are nearly all literals, one symbol each.
+constexpr size_t kFirstRebuild = lzhuf::kMaxFreq - lzhuf::kSymbols;
+
+std::vector<Input> Inputs() {
+  return {
+      {"empty", [] { return Bytes{}; }},
+      {"one byte", [] { return Bytes{0x42}; }},
+      {"one space", [] { return Bytes{' '}; }},
+      {"abc", [] { return Text("abc"); }},
+      {"100 A", [] { return Repeated(100, 'A'); }},
+      {"28 bytes", [] { return RandomBytes(28, 1); }},
+      {"29 bytes", [] { return RandomBytes(29, 2); }},
+      {"30 bytes", [] { return RandomBytes(30, 3); }},
+      {"spaces like the window", [] { return Repeated(5000, ' '); }},
+      {"zeros across the window", [] { return Repeated(70000, 0); }},
+      {"text", [] {
+         std::string s;
+         for (int i = 0; i < 300; ++i) s += "Nel blu dipinto di blu, felice di stare lassu " + std::to_string(i % 17) + "\n";
+         return Text(s);
+       }},
+      {"window size", [] { return RandomBytes(4096, 4); }},
+      {"window minus look-ahead", [] { return RandomBytes(4096 - 29, 5); }},
+      {"random before first rebuild", [] { return RandomBytes(kFirstRebuild - 2, 6); }},
+      {"random at first rebuild", [] { return RandomBytes(kFirstRebuild, 7); }},
+      {"random just after first rebuild", [] { return RandomBytes(kFirstRebuild + 3, 8); }},
+      {"random far beyond", [] { return RandomBytes(400000, 9); }},
+      {"midi-like", [] { return MidiLike(250000, 10); }},
+      {"long run far beyond (rebuilds on matches)", [] { return Repeated(1500000, 0x90); }},
+      {"mixed", [] {
+         Bytes v = MidiLike(60000, 11);
+         Bytes r = RandomBytes(40000, 12);
+         v.insert(v.end(), r.begin(), r.end());
+         Bytes z = Repeated(30000, 0);
+         v.insert(v.end(), z.begin(), z.end());
+         Bytes m = MidiLike(60000, 13);
+         v.insert(v.end(), m.begin(), m.end());
+         return v;
+       }},
+  };
+}
+
+TEST(Lzhuf, OutputIsBitForBitThePublishedAlgorithm) {
+  for (const auto& in : Inputs()) {
+    SCOPED_TRACE(in.name);
+    Bytes data = in.make();
+    auto ref = std::make_unique<ReferenceLzhuf>();
+    Bytes expected = ref->Encode(data);
+    ASSERT_FALSE(ref->codeTooLong);
+    Bytes body = EncodeBody(data);
+    ASSERT_EQ(body.size(), expected.size());
+    EXPECT_TRUE(body == expected);
+    // And the published decoder reads it back.
+    auto refDec = std::make_unique<ReferenceLzhuf>();
+    EXPECT_TRUE(refDec->Decode(body) == data);
+  }
+}
+
+TEST(Lzhuf, RoundTrips) {
+  for (const auto& in : Inputs()) {
+    SCOPED_TRACE(in.name);
+    Bytes data = in.make();
+    Bytes body = EncodeBody(data);
+    Bytes back{1, 2, 3};
+    ASSERT_EQ(DecodeBody(body, back), lzhuf::DecodeStatus::Ok);
+    ASSERT_EQ(back.size(), data.size());
+    EXPECT_TRUE(back == data);
+  }
+}
+
+TEST(Lzhuf, RoundTripFarBeyondManyRebuilds) {
+  Bytes data = MidiLike(3000000, 21);
+  Bytes r = RandomBytes(1000000, 22);
+  data.insert(data.end(), r.begin(), r.end());
+  Bytes body = EncodeBody(data);
+  EXPECT_LT(body.size(), data.size());
+  Bytes back;
+  ASSERT_EQ(DecodeBody(body, back), lzhuf::DecodeStatus::Ok);
+  EXPECT_TRUE(back == data);
+}
+
+TEST(Lzhuf, KnownBodies) {
+  // Empty: only the size word.
+  EXPECT_EQ(EncodeBody({}), (Bytes{0, 0, 0, 0}));
+  // The size word is little-endian.
+  Bytes abc = EncodeBody(Text("abc"));
+  ASSERT_GE(abc.size(), 4u);
+  EXPECT_EQ((Bytes(abc.begin(), abc.begin() + 4)), (Bytes{3, 0, 0, 0}));
+  Bytes big = EncodeBody(Repeated(0x012345, 7));
+  EXPECT_EQ((Bytes(big.begin(), big.begin() + 4)), (Bytes{0x45, 0x23, 0x01, 0}));
+  // In the fresh tree these letters have 8-bit codes: three bytes.
+  EXPECT_EQ(abc.size(), 4u + 3u);
+}
+
+TEST(Lzhuf, HundredLettersAreOneLiteralThenMatches) {
+  Bytes data = Repeated(100, 'A');
+  auto ref = std::make_unique<ReferenceLzhuf>();
+  Bytes body = ref->Encode(data);
+  // One literal, then matches at distance 1: three of 29 bytes and the
+  // last 12.
+  EXPECT_EQ(ref->symbols, (std::vector<int>{'A', 253 + 29, 253 + 29, 253 + 29, 253 + 12}));
+  EXPECT_TRUE(EncodeBody(data) == body);
+  Bytes back;
+  ASSERT_EQ(DecodeBody(body, back), lzhuf::DecodeStatus::Ok);
+  EXPECT_TRUE(back == data);
+}
+
+TEST(Lzhuf, CodersKeepNoStateBetweenBodiesOrInstances) {
+  Bytes a = MidiLike(90000, 31);
+  Bytes b = RandomBytes(50000, 32);
+  Bytes bodyA = EncodeBody(a);
+  Bytes bodyB = EncodeBody(b);
+
+  // One encoder used twice gives what two fresh ones give.
+  auto enc = std::make_unique<lzhuf::Encoder>();
+  Bytes out;
+  ASSERT_TRUE(enc->Encode(b.data(), b.size(), out));
+  out.clear();
+  ASSERT_TRUE(enc->Encode(a.data(), a.size(), out));
+  EXPECT_TRUE(out == bodyA);
+
+  // Two songs coded at the same time.
+  Bytes outA, outB, backA, backB;
+  std::thread ta([&] {
+    auto e = std::make_unique<lzhuf::Encoder>();
+    e->Encode(a.data(), a.size(), outA);
+    auto d = std::make_unique<lzhuf::Decoder>();
+    d->Decode(bodyA.data(), bodyA.size(), backA);
+  });
+  std::thread tb([&] {
+    auto e = std::make_unique<lzhuf::Encoder>();
+    e->Encode(b.data(), b.size(), outB);
+    auto d = std::make_unique<lzhuf::Decoder>();
+    d->Decode(bodyB.data(), bodyB.size(), backB);
+  });
+  ta.join();
+  tb.join();
+  EXPECT_TRUE(outA == bodyA);
+  EXPECT_TRUE(outB == bodyB);
+  EXPECT_TRUE(backA == a);
+  EXPECT_TRUE(backB == b);
+
+  // A decoder used twice.
+  auto dec = std::make_unique<lzhuf::Decoder>();
+  Bytes back;
+  ASSERT_EQ(dec->Decode(bodyB.data(), bodyB.size(), back), lzhuf::DecodeStatus::Ok);
+  ASSERT_EQ(dec->Decode(bodyA.data(), bodyA.size(), back), lzhuf::DecodeStatus::Ok);
+  EXPECT_TRUE(back == a);
+}
+
+TEST(Lzhuf, PositionCodeIsThePublishedTable) {
+  // A prefix code: lengths 3 to 8 whose code space is exactly full, each
+  // code the next free one.
+  unsigned next = 0;  // in units of 1/256
+  for (int i = 0; i < 64; ++i) {
+    int len = lzhuf::kPositionLength[i];
+    ASSERT_GE(len, 3);
+    ASSERT_LE(len, 8);
+    if (i > 0) {
+      ASSERT_GE(len, lzhuf::kPositionLength[i - 1]);
+    }
+    EXPECT_EQ(lzhuf::kPositionCode[i], next) << i;
+    next += 1u << (8 - len);
+  }
+  EXPECT_EQ(next, 256u);
+  EXPECT_EQ(lzhuf::kPositionLength[0], 3);
+  EXPECT_EQ(lzhuf::kPositionCode[12], 0x90);
+  EXPECT_EQ(lzhuf::kPositionCode[24], 0xC0);
+  EXPECT_EQ(lzhuf::kPositionCode[48], 0xF0);
+}
+
+// Walks from the root with the bits of a code.
+int WalkCode(const lzhuf::HuffmanTree& t, uint64_t code, int len) {
+  int c = t.Son(lzhuf::kRoot);
+  for (int i = len - 1; i >= 0 && c < lzhuf::kNodes; --i) c = t.Son(c + static_cast<int>((code >> i) & 1));
+  return c - lzhuf::kNodes;
+}
+
+TEST(Lzhuf, TreeStartsBalancedAndStaysOrdered) {
+  lzhuf::HuffmanTree t;
+  EXPECT_EQ(t.Freq(lzhuf::kRoot), static_cast<unsigned>(lzhuf::kSymbols));
+  // 283 leaves: some at depth 8, the rest at 9.
+  EXPECT_EQ(t.MaxCodeLength(), 9);
+  std::mt19937 rng(5);
+  for (int n = 0; n < 200000; ++n) {
+    int s = static_cast<int>(rng() % 40 == 0 ? rng() % lzhuf::kSymbols : rng() % 8);
+    t.Update(s);
+    if (n % 9973 == 0) {
+      for (int i = 0; i + 1 < lzhuf::kNodes; ++i) ASSERT_LE(t.Freq(i), t.Freq(i + 1)) << "node " << i;
+      for (int sym = 0; sym < lzhuf::kSymbols; ++sym) {
+        int len = 0;
+        uint64_t code = t.Code(sym, &len);
+        ASSERT_EQ(WalkCode(t, code, len), sym);
+      }
+    }
+    ASSERT_LE(t.Freq(lzhuf::kRoot), lzhuf::kMaxFreq);
+  }
+}
+
+TEST(Lzhuf, CodesLongerThanSixteenBitsSurvive) {
+  // Symbol counts that grow like Fibonacci numbers push the rare symbols
+  // deep down the tree. The published code keeps codes in 16 bits and would
+  // lose bits here; ours sends them whole.
+  lzhuf::HuffmanTree enc, dec;
+  std::vector<int> sent;
+  std::vector<int> counts;
+  unsigned total = lzhuf::kSymbols;
+  for (unsigned a = 300, b = 300; total + a < lzhuf::kMaxFreq - 1; ) {
+    counts.push_back(static_cast<int>(a));
+    total += a;
+    unsigned c = a + b;
+    a = b;
+    b = c;
+  }
+  // Interleave the heavy symbols so that every count is reached gradually.
+  std::vector<int> left = counts;
+  for (bool any = true; any;) {
+    any = false;
+    for (size_t i = 0; i < left.size(); ++i) {
+      if (left[i] > 0) {
+        sent.push_back(static_cast<int>(i) + 10);
+        --left[i];
+        any = true;
+      }
+    }
+  }
+  // Then every symbol once, the rare ones with the longest codes.
+  for (int s = 0; s < lzhuf::kSymbols; ++s) sent.push_back(s);
+
+  int longest = 0;
+  std::vector<std::pair<uint64_t, int>> codes;
+  for (int s : sent) {
+    int len = 0;
+    uint64_t code = enc.Code(s, &len);
+    longest = std::max(longest, len);
+    codes.emplace_back(code, len);
+    enc.Update(s);
+  }
+  EXPECT_GT(longest, 16);
+  for (size_t i = 0; i < sent.size(); ++i) {
+    ASSERT_EQ(WalkCode(dec, codes[i].first, codes[i].second), sent[i]) << i;
+    dec.Update(sent[i]);
+  }
+}
+
+TEST(Lzhuf, BadBodiesAreReportedNotDecoded) {
+  Bytes data = MidiLike(20000, 41);
+  Bytes body = EncodeBody(data);
+  Bytes out;
+
+  // Shorter than the size word.
+  for (size_t n = 0; n < 4; ++n) {
+    EXPECT_EQ(DecodeBody(Bytes(body.begin(), body.begin() + static_cast<long>(n)), out),
+              lzhuf::DecodeStatus::Truncated);
+  }
+  // Size word alone, but a size: nothing to decode it from.
+  EXPECT_EQ(DecodeBody(Bytes(body.begin(), body.begin() + 4), out), lzhuf::DecodeStatus::SizeTooLarge);
+
+  // Cut anywhere in the stream: the decoder needs bits that are not there.
+  for (size_t cut : {body.size() - 1, body.size() - 2, body.size() / 2, size_t{1000}}) {
+    SCOPED_TRACE(cut);
+    out = {9};
+    EXPECT_EQ(DecodeBody(Bytes(body.begin(), body.begin() + static_cast<long>(cut)), out),
+              lzhuf::DecodeStatus::Corrupt);
+    EXPECT_TRUE(out.empty());
+  }
+  // Cut so short that the size alone gives it away.
+  for (size_t cut : {size_t{5}, size_t{40}}) {
+    EXPECT_EQ(DecodeBody(Bytes(body.begin(), body.begin() + static_cast<long>(cut)), out),
+              lzhuf::DecodeStatus::SizeTooLarge);
+  }
+
+  // A size larger than the stream could ever give (29 bytes per bit).
+  Bytes big = body;
+  uint64_t bits = (big.size() - 4) * 8;
+  uint32_t tooBig = static_cast<uint32_t>(bits * 29 + 1);
+  for (int i = 0; i < 4; ++i) big[static_cast<size_t>(i)] = static_cast<uint8_t>(tooBig >> (8 * i));
+  EXPECT_EQ(DecodeBody(big, out), lzhuf::DecodeStatus::SizeTooLarge);
+  for (int i = 0; i < 4; ++i) big[static_cast<size_t>(i)] = 0xFF;
+  EXPECT_EQ(DecodeBody(big, out), lzhuf::DecodeStatus::SizeTooLarge);
+  // A size that could fit but is more than the stream holds ends as corrupt.
+  uint32_t more = static_cast<uint32_t>(data.size() * 3);
+  for (int i = 0; i < 4; ++i) big[static_cast<size_t>(i)] = static_cast<uint8_t>(more >> (8 * i));
+  EXPECT_EQ(DecodeBody(big, out), lzhuf::DecodeStatus::Corrupt);
+  // A smaller size gives just that much.
+  Bytes small = body;
+  small[0] = 100;
+  small[1] = small[2] = small[3] = 0;
+  ASSERT_EQ(DecodeBody(small, out), lzhuf::DecodeStatus::Ok);
+  EXPECT_TRUE(out == Bytes(data.begin(), data.begin() + 100));
+}
+
+TEST(Lzhuf, DamagedStreamsNeverRunAway) {
+  // Flipped bits and garbage: any answer is allowed except a crash, a hang or
+  // more output than the size word.
+  Bytes data = MidiLike(30000, 51);
+  Bytes body = EncodeBody(data);
+  std::mt19937 rng(52);
+  int corrupt = 0;
+  for (int round = 0; round < 300; ++round) {
+    Bytes bad = body;
+    int flips = 1 + static_cast<int>(rng() % 8);
+    for (int f = 0; f < flips; ++f) {
+      size_t at = 4 + rng() % (bad.size() - 4);
+      bad[at] ^= static_cast<uint8_t>(1u << (rng() % 8));
+    }
+    if (round % 3 == 0) bad.resize(4 + rng() % (bad.size() - 4));
+    Bytes out;
+    auto st = DecodeBody(bad, out);
+    if (st == lzhuf::DecodeStatus::Ok) {
+      EXPECT_EQ(out.size(), data.size());
+    } else {
+      EXPECT_TRUE(out.empty());
+      ++corrupt;
+    }
+  }
+  EXPECT_GT(corrupt, 0);
+  for (int round = 0; round < 50; ++round) {
+    Bytes junk = RandomBytes(4 + rng() % 3000, static_cast<uint32_t>(100 + round));
+    Bytes out;
+    auto st = DecodeBody(junk, out);
+    uint32_t size = static_cast<uint32_t>(junk[0] | junk[1] << 8 | junk[2] << 16 | static_cast<uint32_t>(junk[3]) << 24);
+    if (st == lzhuf::DecodeStatus::Ok) {
+      EXPECT_EQ(out.size(), size);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kestro
