@@ -55,6 +55,7 @@ using CommandTable = std::vector<Command>;
 
 // One registration function per group of commands.
 void RegisterBasicCommands(CommandTable& table);
+void RegisterPlayerCommands(CommandTable& table);
 
 // Argument helpers for commands.
 // Removes "--name VALUE" from args; returns VALUE.

@@ -97,6 +97,7 @@ int main(int argc, char** argv) {
 
   CommandTable table;
   RegisterBasicCommands(table);
+  RegisterPlayerCommands(table);
 
   std::vector<std::string> args(argv + 1, argv + argc);
   AnswerMode mode = AnswerMode::Ask;
