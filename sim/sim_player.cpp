@@ -102,6 +102,7 @@ bool Faults::Parse(std::string_view text, std::string* error) {
     else if (name == "drop-after") dropAfterBytes = value;
     else if (name == "nak-writes") nakWrites = static_cast<int>(value);
     else if (name == "corrupt-reads") corruptReads = static_cast<int>(value);
+    else if (name == "corrupt-song-sums") corruptSongSums = static_cast<int>(value);
     else if (name == "clear") *this = Faults{};
     else {
       if (error) *error = "unknown fault: " + name;
@@ -367,7 +368,12 @@ void SimPlayer::Process() {
         EmitAck();
         uint8_t head[8];
         PutLe32(head, static_cast<uint32_t>(s->data.size()));
-        PutLe32(head + 4, FileSum16(s->data.data(), s->data.size()));
+        uint32_t sum = FileSum16(s->data.data(), s->data.size());
+        if (faults.corruptSongSums > 0) {
+          --faults.corruptSongSums;
+          sum ^= 0x0101;
+        }
+        PutLe32(head + 4, sum);
         Emit(head, sizeof head);
         readOffset_ = 0;
         SendNextReadBlock();

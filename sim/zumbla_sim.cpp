@@ -40,7 +40,8 @@ const char* kUsage =
     "  --stop-after N        stop answering after N more bytes\n"
     "  --drop-after N        hang up after N more bytes\n"
     "  --nak-writes K        answer NAK (15) to the next K sector writes\n"
-    "  --corrupt-reads K     corrupt the sums of the next K sector reads\n";
+    "  --corrupt-reads K     corrupt the sums of the next K sector reads\n"
+    "  --corrupt-song-sums K corrupt the sums of the next K songs read from memory\n";
 
 int Usage(const std::string& why) {
   if (!why.empty()) std::fprintf(stderr, "zumbla-sim: %s\n", why.c_str());
@@ -107,7 +108,7 @@ int main(int argc, char** argv) {
     } else if (a == "--soft-ack") {
       faultText += "soft-ack 1\n";
     } else if (a == "--busy-handshake" || a == "--stop-after" || a == "--drop-after" || a == "--nak-writes" ||
-               a == "--corrupt-reads") {
+               a == "--corrupt-reads" || a == "--corrupt-song-sums") {
       if (!value(&v) || !ParseNumber(v, &n)) return Usage(a + " needs a number");
       faultText += a.substr(2) + " " + v + "\n";
     } else {
