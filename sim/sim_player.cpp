@@ -316,7 +316,7 @@ std::string SimPlayer::WireSummary(size_t fromEntry) const {
     const WireEntry& e = wire[i];
     if (!s.empty()) s += ' ';
     s += e.fromHost ? "H:" : "P:";
-    s += e.bytes.size() <= 6 ? Hex(e.bytes.data(), e.bytes.size()) : std::to_string(e.bytes.size());
+    s += e.bytes.size() <= 7 ? Hex(e.bytes.data(), e.bytes.size()) : std::to_string(e.bytes.size());
   }
   return s;
 }
@@ -530,6 +530,9 @@ void SimPlayer::Command(uint8_t cls, uint8_t fn) {
       return;
     }
     updatePending_ = false;
+    updateDownload_ = false;
+    updateRecords_ = 0;
+    updateBadRecords_ = 0;
     Emit({wire::kAck});
     state_ = State::Update;
     line_.clear();
@@ -696,11 +699,17 @@ void SimPlayer::UpdateLine(const std::string& line) {
     }
   } else if (line == "HEXDWL") {
     firmware.downloadStarted = true;
+    updateDownload_ = true;
   } else if (line == "RST") {
     Restart();
   } else if (!line.empty() && line[0] == 'S') {
-    if (SRecord(line)) ++firmware.records;
-    else ++firmware.badRecords;
+    if (SRecord(line)) {
+      ++firmware.records;
+      ++updateRecords_;
+    } else {
+      ++firmware.badRecords;
+      ++updateBadRecords_;
+    }
   }
 }
 
@@ -737,7 +746,7 @@ void SimPlayer::Restart() {
   state_ = State::Idle;
   updatePending_ = false;
   if (flashErased_) {
-    bool programmed = firmware.downloadStarted && firmware.records > 0 && firmware.badRecords == 0;
+    bool programmed = updateDownload_ && updateRecords_ > 0 && updateBadRecords_ == 0;
     if (programmed) {
       mode_ = modeBeforeUpdate_ == Mode::Boot ? Mode::Ram : modeBeforeUpdate_;
       flashErased_ = false;

@@ -138,7 +138,7 @@ class SimPlayer {
   // --- What crossed the wire ---
   std::vector<WireEntry> wire;
   // "H:1B H:1B H:55AAFF003581 P:06 P:8 P:256 H:66 ..." — short entries (up
-  // to 6 bytes) in hex, longer ones by their length.
+  // to 7 bytes: commands) in hex, longer ones by their length.
   std::string WireSummary(size_t fromEntry = 0) const;
 
   // --- Internal memory ---
@@ -213,6 +213,10 @@ class SimPlayer {
   bool updatePending_ = false;  // 77 80 answered, waiting for 77 81
   bool flashErased_ = false;    // erased since the last good programming
   Mode modeBeforeUpdate_ = Mode::Ram;
+  // This update's download: "HEXDWL" seen, records written and refused.
+  bool updateDownload_ = false;
+  int updateRecords_ = 0;
+  int updateBadRecords_ = 0;
   std::string line_;
 };
 
