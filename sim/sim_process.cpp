@@ -1,5 +1,6 @@
 #include "sim/sim_process.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -38,6 +39,9 @@ SimProcess::SimProcess(const std::filesystem::path& program, const std::filesyst
   argv.push_back(nullptr);
   pid_ = fork();
   if (pid_ == 0) {
+    // Its banner would only clutter the test's output.
+    int null = open("/dev/null", O_WRONLY);
+    if (null >= 0) dup2(null, 1);
     execv(argv[0], argv.data());
     _exit(127);
   }
