@@ -519,6 +519,70 @@ TEST_F(PlayerTest, APlayerGoingQuietMidSongFailsAfterOneTimeoutAndLeavesNoFile) 
   EXPECT_EQ(rig.link.linkErrorState, 0);  // FTDI failures change no state
 }
 
+TEST_F(PlayerTest, CountsAndLengthsNoPlayerCanHaveAreRefused) {
+  // More songs than the table holds.
+  for (int i = 0; i < 101; ++i) rig.sim.AddSong("S", "A", Pattern(1));
+  RamSongTable t;
+  uint64_t before = rig.clock.NowMs();
+  EXPECT_EQ(p.GetRamFileInfo(t), 0);
+  EXPECT_EQ(t.SongCount(), 0);
+  EXPECT_EQ(rig.clock.NowMs(), before);  // refused at once, not read to the end
+  EXPECT_EQ(p.RamFreeForNewSong(), 0u);
+
+  // A song longer than any player's memory.
+  SimRig big;
+  big.dict.LoadFromText(kTexts, "ITALIANO", big.ui);
+  uint16_t code = big.sim.AddSong("Big", "A", Bytes(kMaxPlayerBytes + 1, 1));
+  EXPECT_EQ(big.player.ReadRamFile(big.dir / "big.mf4", code), 0);
+  EXPECT_FALSE(fs::exists(big.dir / "big.mf4"));
+  EXPECT_EQ(big.ui.CountText("Song " + std::to_string(code) + " not transferred"), 1);
+  EXPECT_EQ(big.sim.WireSummary().find("H:66"), std::string::npos);  // no block was asked for
+
+  // More free memory than any player has.
+  SimConfig huge;
+  huge.ramBytes = kMaxPlayerBytes + 1;
+  SimRig roomy(huge);
+  EXPECT_EQ(roomy.player.GetRamFileInfo(t), 0);
+}
+
+// A "player" that acknowledges every single byte asked of it and fills
+// every longer answer with FF.
+class GarbageChannel final : public ByteChannel {
+ public:
+  bool Open(IoWait&) override { return !open_ && (open_ = true); }
+  bool Close() override { return open_ && !(open_ = false); }
+  bool IsOpen() const override { return open_; }
+  IoResult Send(const uint8_t*, size_t n, uint32_t, IoWait&) override { return {IoStatus::Done, n}; }
+  IoResult Receive(uint8_t* buf, size_t n, uint32_t, IoWait&) override {
+    std::fill_n(buf, n, n == 1 ? 0x06 : 0xFF);
+    return {IoStatus::Done, n};
+  }
+
+ private:
+  bool open_ = false;
+};
+
+TEST_F(PlayerTest, GarbageAnswersAreNotTrusted) {
+  LinkChannels c{std::make_unique<GarbageChannel>(), std::make_unique<GarbageChannel>()};
+  BasicCycleSide cycle;
+  Link link(rig.env, std::move(c), cycle);
+  Player g(link);
+  uint64_t before = rig.clock.NowMs();
+  uint64_t slept = rig.clock.SleptMs();
+
+  RamSongTable t;
+  EXPECT_EQ(g.GetRamFileInfo(t), 0);  // 65535 songs
+  EXPECT_EQ(g.ReadRamFile(Path("g.mf4"), 1), 0);  // 4 GB long
+  EXPECT_FALSE(fs::exists(Path("g.mf4")));
+  ZumblaInfo info;
+  ASSERT_EQ(g.GetZumblaInfo(info), 1);
+  EXPECT_EQ(ReadingForPlayerMode(info.Mode()), std::nullopt);  // the cycle keeps its reading
+  EXPECT_EQ(info.Release().size(), 16u);  // no terminator: the record's end stops it
+  EXPECT_EQ(g.RamFreeForNewSong(), 0u);
+  // Nothing waited beyond the protocol's own pauses.
+  EXPECT_EQ(rig.clock.NowMs() - before, rig.clock.SleptMs() - slept);
+}
+
 TEST_F(PlayerTest, ASongWhoseLengthNeverArrivesIsNotASuccess) {
   uint16_t code = rig.sim.AddSong("S", "A", Pattern(100));
   rig.sim.faults.stopAfterBytes = 2;  // the command and the code are accepted, then nothing
