@@ -114,6 +114,9 @@ struct RamSongTable {
   std::string Author(int i) const;
 };
 
+// One Player per Link, shared by everything that talks to the player: it
+// remembers the last information record, whose release sets the RAM song
+// limit.
 class Player {
  public:
   // Pauses of the exchanges.
