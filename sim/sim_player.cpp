@@ -261,7 +261,7 @@ void SimPlayer::Connect() {
   in_.clear();
   out_.clear();
   state_ = State::Idle;
-  ReadFaultFile();
+  faultFileRead_ = false;
 }
 
 void SimPlayer::Disconnect() {
@@ -285,6 +285,12 @@ size_t SimPlayer::TakeOutput(uint8_t* out, size_t max) {
 
 void SimPlayer::FromHost(const uint8_t* data, size_t size) {
   if (size == 0) return;
+  // Not at the connection itself: a transport probe opens and closes
+  // without a word and must not use the faults up.
+  if (!faultFileRead_) {
+    faultFileRead_ = true;
+    ReadFaultFile();
+  }
   LogWire(true, data, size);
   // A player that stopped answering or hung up hears nothing either.
   if (Silent()) return;

@@ -20,8 +20,8 @@
 //
 // With a state folder, the memory (ram/), the setup record (setup.dat), the
 // flash (flash.bin) and by default the card (card.img) live there across
-// runs, and a file "faults" there is read (and removed) at every new
-// connection: one fault a line, as in Faults::Parse.
+// runs, and a file "faults" there is read (and removed) when a connection
+// brings its first bytes: one fault a line, as in Faults::Parse.
 #pragma once
 
 #include <array>
@@ -198,6 +198,7 @@ class SimPlayer {
   bool connected_ = false;
   int connections_ = 0;
   bool hungUp_ = false;
+  bool faultFileRead_ = false;
   std::deque<uint8_t> in_;
   std::deque<uint8_t> out_;
   State state_ = State::Idle;

@@ -34,7 +34,7 @@ const char* kUsage =
     "  --wire-log FILE  append every byte both ways to FILE (H> host, P< player)\n"
     "  --open-sectors   serve card sectors without the card-access handshake\n"
     "\n"
-    "Faults (also as lines of a file DIR/faults, read at each new connection):\n"
+    "Faults (also as lines of a file DIR/faults, read when a connection first speaks):\n"
     "  --soft-ack            answer 66 instead of 06\n"
     "  --busy-handshake K    answer BUSY (17) to the next K handshake steps (-1: always)\n"
     "  --stop-after N        stop answering after N more bytes\n"

@@ -102,5 +102,14 @@ TEST_F(CliPlayer, InternalMemoryAndSetup) {
   EXPECT_EQ(Cmd({"player", "setup", "put", (home / "none").string()}).status, 1);
 }
 
+TEST_F(CliPlayer, FaultsFromTheSimulatorsFolderStrikeTheNextCommand) {
+  auto sim = Start();
+  testing::WriteFileOrDie(home / "sim" / "faults", "drop-after 0\n");
+  auto r = Cmd({"player", "info"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("did not send its information"), std::string::npos);
+  EXPECT_EQ(Cmd({"player", "info"}).status, 0);
+}
+
 }  // namespace
 }  // namespace kestro

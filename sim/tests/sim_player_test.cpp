@@ -365,7 +365,7 @@ TEST(SimState, TheStateFolderKeepsMemorySetupAndFlash) {
   EXPECT_EQ(again.Card()->SectorCount(), 2048u);
 }
 
-TEST(SimState, AFaultFileIsReadAtTheNextConnection) {
+TEST(SimState, AFaultFileIsReadWhenAConnectionFirstSpeaks) {
   testing::TempDir dir;
   SimConfig cfg;
   cfg.stateDir = dir.path();
@@ -373,6 +373,11 @@ TEST(SimState, AFaultFileIsReadAtTheNextConnection) {
   testing::WriteFileOrDie(dir / "faults", "# next connection\nsoft-ack\nnak-writes 2\ncorrupt-reads 1\n");
   EXPECT_FALSE(sim.faults.softAck);
   sim.Connect();
+  EXPECT_FALSE(sim.faults.softAck);  // a probe that says nothing leaves the file
+  sim.Disconnect();
+  sim.Connect();
+  const uint8_t wake = 0x1B;
+  sim.FromHost(&wake, 1);
   EXPECT_TRUE(sim.faults.softAck);
   EXPECT_EQ(sim.faults.nakWrites, 2);
   EXPECT_EQ(sim.faults.corruptReads, 1);
@@ -380,6 +385,7 @@ TEST(SimState, AFaultFileIsReadAtTheNextConnection) {
   sim.Disconnect();
   testing::WriteFileOrDie(dir / "faults", "clear\nstop-after 3\n");
   sim.Connect();
+  sim.FromHost(&wake, 1);
   EXPECT_FALSE(sim.faults.softAck);
   EXPECT_EQ(sim.faults.stopAfterBytes, 3);
 }
