@@ -58,6 +58,7 @@ void RegisterBasicCommands(CommandTable& table);
 void RegisterMidiCommands(CommandTable& table);
 // Song packages: pack, unpack, header (cmd_package.cpp).
 void RegisterPackageCommands(CommandTable& table);
+void RegisterPlayerCommands(CommandTable& table);
 
 // Argument helpers for commands.
 // Removes "--name VALUE" from args; returns VALUE.

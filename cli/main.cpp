@@ -99,6 +99,7 @@ int main(int argc, char** argv) {
   RegisterBasicCommands(table);
   RegisterMidiCommands(table);
   RegisterPackageCommands(table);
+  RegisterPlayerCommands(table);
 
   std::vector<std::string> args(argv + 1, argv + argc);
   AnswerMode mode = AnswerMode::Ask;

@@ -53,9 +53,12 @@ inline constexpr Key kKestroShutDownAsk{"SETTINGS", "KestroShutDown", Type::Int,
 // The player link on this platform.
 // Socket of a running player simulator; when set, the link uses it.
 inline constexpr Key kSimulator{"Link", "Simulator", Type::Text, "", 0, 256};
-// USB ids of the bulk-transport player.
-inline constexpr Key kBulkVid{"Link", "BulkVid", Type::Int, "", 0x0403, 0};
-inline constexpr Key kBulkPid{"Link", "BulkPid", Type::Int, "", 0x6011, 0};
+// USB ids of the bulk-transport player (decimal or 0x hexadecimal). The
+// default is the bulk-loop identity of the Cypress EZ-USB chips such players
+// are built on; FTDI's own ids would take the FTDI bridge away from its
+// transport.
+inline constexpr Key kBulkVid{"Link", "BulkVid", Type::Int, "", 0x04B4, 0};
+inline constexpr Key kBulkPid{"Link", "BulkPid", Type::Int, "", 0x1004, 0};
 
 // Default column widths of the two song lists.
 inline constexpr int kList1WidthDefault[10] = {200, 200, 96, 96, 96, 100, 100, 100, 0, 0};

@@ -1,0 +1,115 @@
+// kestro-cli player ... against zumbla-sim.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "platform/fileutil.h"
+#include "platform/testing/testsupport.h"
+#include "sim/sim_process.h"
+
+namespace kestro {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempDir;
+
+class CliPlayer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(Cmd({"install", (home / "inst").string()}).status, 0);
+    ASSERT_EQ(Cmd({"ini", "set", "Link", "Simulator", sock}).status, 0);
+  }
+  testing::RunResult Cmd(std::vector<std::string> args) {
+    args.insert(args.begin(), testing::BuiltProgram("kestro-cli").string());
+    return testing::Run(args, {{"ZUMBLA_HOME", home.path().string()}});
+  }
+  std::unique_ptr<sim::SimProcess> Start(const std::vector<std::string>& args = {}) {
+    auto p = std::make_unique<sim::SimProcess>(testing::BuiltProgram("zumbla-sim"), home / "sim", sock, args);
+    EXPECT_TRUE(p->Running());
+    return p;
+  }
+  TempDir home;
+  std::string sock = (home / "zumbla.sock").string();
+};
+
+TEST_F(CliPlayer, WithoutAPlayer) {
+  auto r = Cmd({"player", "info"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("no player is connected"), std::string::npos);
+  EXPECT_EQ(Cmd({"player", "ram", "get", "abc", "x"}).status, 2);
+  EXPECT_EQ(Cmd({"player", "ram", "rm", "70000"}).status, 2);
+  EXPECT_EQ(Cmd({"player", "ram"}).status, 2);
+  auto h = Cmd({"--help"});
+  EXPECT_NE(h.out.find("player ram put FILE"), std::string::npos);
+  auto help = Cmd({"player", "info", "--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("Simulator=PATH"), std::string::npos);
+}
+
+TEST_F(CliPlayer, InfoNamesModeReleaseAndMedium) {
+  struct Case {
+    const char* mode;
+    const char* as;
+    const char* expect;
+  } cases[] = {
+      {"ram", "ftdi", "transport: ftdi\nmode: 0\nrelease: 1.12\nmedium: 2\n"},
+      {"card", "bulk", "transport: bulk\nmode: 1\nrelease: 1.12\nmedium: 1\n"},
+      {"busy", "ftdi", "transport: ftdi\nmode: 2\nrelease: 1.12\nmedium: 3\n"},
+      {"boot", "ftdi", "transport: ftdi\nmode: 3\nrelease: 1.12\nmedium: 4\n"},
+  };
+  for (const auto& c : cases) {
+    auto sim = Start({"--mode", c.mode, "--as", c.as});
+    auto r = Cmd({"player", "info"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, c.expect);
+  }
+}
+
+TEST_F(CliPlayer, InternalMemoryAndSetup) {
+  auto sim = Start({"--release", "1.30"});
+  Bytes pkg(700, 0x42);
+  std::memcpy(pkg.data(), "_MF4", 4);
+  std::memset(pkg.data() + 122, 0, 64 + 32);
+  std::memcpy(pkg.data() + 122, "Caf\xE9", 4);
+  std::memcpy(pkg.data() + 186, "Autore", 6);
+  WriteBinaryFile(home / "song.mf4", pkg);
+
+  ASSERT_EQ(Cmd({"player", "ram", "put", (home / "song.mf4").string()}).status, 0);
+  ASSERT_EQ(Cmd({"player", "ram", "put", (home / "song.mf4").string()}).status, 0);
+  auto ls = Cmd({"player", "ram", "ls"});
+  ASSERT_EQ(ls.status, 0) << ls.err;
+  EXPECT_EQ(ls.out, "    1  Caf\xC3\xA9  Autore\n    2  Caf\xC3\xA9  Autore\n2 songs, 1047176 bytes free\n");
+
+  ASSERT_EQ(Cmd({"player", "ram", "get", "2", (home / "back.mf4").string()}).status, 0);
+  EXPECT_EQ(ReadBinaryFile(home / "back.mf4"), pkg);
+  auto missing = Cmd({"player", "ram", "get", "9", (home / "nine.mf4").string()});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_FALSE(fs::exists(home / "nine.mf4"));
+
+  EXPECT_EQ(Cmd({"player", "ram", "rm", "1"}).status, 0);
+  EXPECT_EQ(Cmd({"player", "ram", "rm", "1"}).status, 1);
+  EXPECT_NE(Cmd({"player", "ram", "ls"}).out.find("1 songs"), std::string::npos);
+  EXPECT_EQ(Cmd({"--no", "player", "ram", "clear"}).status, 1);
+  EXPECT_EQ(Cmd({"--yes", "player", "ram", "clear"}).status, 0);
+  EXPECT_NE(Cmd({"player", "ram", "ls"}).out.find("0 songs"), std::string::npos);
+
+  Bytes setup(30);
+  for (size_t i = 0; i < setup.size(); ++i) setup[i] = static_cast<uint8_t>(i * 3);
+  WriteBinaryFile(home / "setup.in", setup);
+  ASSERT_EQ(Cmd({"player", "setup", "put", (home / "setup.in").string()}).status, 0);
+  ASSERT_EQ(Cmd({"player", "setup", "get", (home / "setup.out").string()}).status, 0);
+  EXPECT_EQ(ReadBinaryFile(home / "setup.out"), setup);
+  EXPECT_EQ(Cmd({"player", "setup", "put", (home / "none").string()}).status, 1);
+}
+
+TEST_F(CliPlayer, FaultsFromTheSimulatorsFolderStrikeTheNextCommand) {
+  auto sim = Start();
+  testing::WriteFileOrDie(home / "sim" / "faults", "drop-after 0\n");
+  auto r = Cmd({"player", "info"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("did not send its information"), std::string::npos);
+  EXPECT_EQ(Cmd({"player", "info"}).status, 0);
+}
+
+}  // namespace
+}  // namespace kestro

@@ -1,0 +1,15 @@
+// The channels a program's link uses: the real FTDI and bulk devices, or
+// the simulated player's socket when Zumbla.INI names one ("Link"/
+// "Simulator"); the socket then stands for whichever transport the
+// simulator says it plays.
+#pragma once
+
+#include "link/ftdi.h"
+#include "link/link.h"
+#include "shell/env.h"
+
+namespace kestro {
+
+LinkChannels MakeLinkChannels(const Env& env, const FtdiLibrary& ftdi);
+
+}  // namespace kestro
