@@ -611,7 +611,8 @@ void SimPlayer::FinishWrite() {
   const Bytes& d = writeBuffer_;
   if (d.size() >= 512 && (std::memcmp(d.data(), "_MF4", 4) == 0 || std::memcmp(d.data(), "_MF3", 4) == 0)) {
     title = PlayerText(d.data() + 122, 32);
-    author = PlayerText(d.data() + 186, 32);
+    // The memory lists the performer, as the song lists of the PC do.
+    author = PlayerText(d.data() + 218, 32);
   }
   AddSong(title, author, std::move(writeBuffer_));
   writeBuffer_.clear();

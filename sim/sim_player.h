@@ -8,7 +8,7 @@
 // - internal memory: songs with code, title, author and bytes in a memory
 //   of `ramBytes` bytes; at most 40 songs when the release sorts below
 //   "1.12", else 100. Titles and authors come from the header of an MF4 or
-//   MF3 package (offsets 122 and 186) with accented Latin-1 letters turned
+//   MF3 package (offsets 122 and 218: title and performer) with accented Latin-1 letters turned
 //   into the player's codes 1-31; other files are "Untitled" by "-".
 // - the 30-byte setup record and the information record (mode byte at 13,
 //   release text at 14);

@@ -69,9 +69,9 @@ TEST_F(CliPlayer, InternalMemoryAndSetup) {
   auto sim = Start({"--release", "1.30"});
   Bytes pkg(700, 0x42);
   std::memcpy(pkg.data(), "_MF4", 4);
-  std::memset(pkg.data() + 122, 0, 64 + 32);
+  std::memset(pkg.data() + 122, 0, 128);
   std::memcpy(pkg.data() + 122, "Caf\xE9", 4);
-  std::memcpy(pkg.data() + 186, "Autore", 6);
+  std::memcpy(pkg.data() + 218, "Autore", 6);
   WriteBinaryFile(home / "song.mf4", pkg);
 
   ASSERT_EQ(Cmd({"player", "ram", "put", (home / "song.mf4").string()}).status, 0);

@@ -29,12 +29,12 @@ Bytes Pattern(size_t n, uint8_t seed = 7) {
   return b;
 }
 
-// An MF4 package header with a title and an author, then `body` bytes.
+// An MF4 package header with a title and a performer, then `body` bytes.
 Bytes Package(const std::string& title, const std::string& author, size_t body) {
   Bytes b(512, 0);
   std::memcpy(b.data(), "_MF4", 4);
   std::memcpy(b.data() + 122, title.data(), title.size());
-  std::memcpy(b.data() + 186, author.data(), author.size());
+  std::memcpy(b.data() + 218, author.data(), author.size());
   Bytes rest = Pattern(body);
   b.insert(b.end(), rest.begin(), rest.end());
   return b;

@@ -321,7 +321,7 @@ TEST(SimMemory, TitlesFromThePackageHeaderInPlayerCodes) {
   std::memcpy(pkg.data(), "_MF4", 4);
   std::string title = "Caf\xE9 con le br\xFC" "cke e un titolo lungo";
   std::memcpy(pkg.data() + 122, title.data(), std::min<size_t>(title.size(), 32));
-  std::memcpy(pkg.data() + 186, "Autore", 6);
+  std::memcpy(pkg.data() + 218, "Autore", 6);
   WriteBinaryFile(rig.dir / "p.mf4", pkg);
   ASSERT_EQ(rig.player.WriteRamFile(rig.dir / "p.mf4"), 1);
   ASSERT_EQ(rig.sim.Songs().size(), 1u);

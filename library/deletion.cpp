@@ -1,0 +1,70 @@
+// Removing songs from the PC folder and from the player's internal memory.
+#include <system_error>
+
+#include "library/library.h"
+#include "library/song_texts.h"
+#include "link/player.h"
+
+namespace kestro::library {
+
+namespace fs = std::filesystem;
+
+int Library::DeleteRamSongs() {
+  env.ui.BeginWaitCursor();
+  int s = SelectedCount(player);
+  int n = static_cast<int>(player.size());
+  if (s == 0 || !playerLink) {
+    env.ui.EndCursor();
+    return 0;
+  }
+  if (env.ui.ShowMessage(env.TF("MSG_N_SONG_WILL_BE_DELETED_PERMANENTLY", s), env.T("MSG_CANCELLA"),
+                         mb::kYesNo | mb::kIconQuestion) != kIdYes) {
+    env.ui.EndCursor();
+    return 0;
+  }
+  if (s == n) {
+    playerLink->DeleteAllRamFiles();
+    player.clear();
+  } else {
+    env.ui.SetProgressTitle(env.T("MSG_DELETE_SONG_FROM_RAM"));
+    env.ui.ProgressStart(s);
+    for (auto& r : player) r.mark = false;
+    for (auto& r : player) {
+      if (!r.selected) continue;
+      r.mark = true;
+      env.ui.ProgressLine1(env.TF("MSG_DELETING_SONG_NAME_FILE_NAME", r.title, ""));
+      playerLink->DeleteRamFile(r.code);
+      env.ui.ProgressStep(1);
+      env.clock.SleepMs(1000);
+      if (AskAbort()) break;
+    }
+    CompactMarked(player);
+  }
+  env.ui.ProgressEnd();
+  env.ui.SetStatusLine(3, env.TF("MSG_MESSAGE_CF5", static_cast<int>(playerLink->RamFreePercent(medium))));
+  env.ui.EndCursor();
+  return 1;
+}
+
+int Library::DeletePcSongs(const std::string& caption) {
+  env.ui.BeginWaitCursor();
+  int s = SelectedCount(pc);
+  if (s == 0) {
+    env.ui.EndCursor();
+    return 0;
+  }
+  if (env.ui.ShowMessage(env.TF("MSG_N_SONG_WILL_BE_DELETED_PERMANENTLY", s), caption,
+                         mb::kYesNo | mb::kIconQuestion) != kIdYes) {
+    env.ui.EndCursor();
+    return 0;
+  }
+  for (auto& r : pc) {
+    if (!r.selected) continue;
+    RemovePcSong(r.fileName, false);
+    if (AskAbort()) break;
+  }
+  env.ui.EndCursor();
+  return 1;
+}
+
+}  // namespace kestro::library

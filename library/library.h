@@ -1,0 +1,95 @@
+// The song library: the PC list and the player-side list, and the
+// operations that fill them and move songs between the PC, the player's
+// internal memory and its card.
+//
+// The application owns one Library for its whole run. The connection cycle
+// keeps `medium` (the `current medium`) and the player references up to
+// date; the shell brackets each operation (busy flag, "mediaChange", the
+// link and the card-access handshake where the operation does not do it
+// itself).
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "library/pc_folder.h"
+#include "library/song_record.h"
+#include "shell/env.h"
+
+namespace kestro {
+class Link;
+class Player;
+}  // namespace kestro
+
+namespace kestro::library {
+
+// Medium codes of the connection cycle.
+inline constexpr int kMediumNone = -1;
+inline constexpr int kMediumCardReader = 0;
+inline constexpr int kMediumCard = 1;
+inline constexpr int kMediumRam = 2;
+
+class Library {
+ public:
+  explicit Library(Env& env);
+
+  Env& env;
+  SongList pc;
+  SongList player;
+  // The committed medium: -1 nothing, 0 card reader, 1 player with card,
+  // 2 player's internal memory.
+  int medium = kMediumNone;
+  // The player over USB (media 1 and 2).
+  Link* link = nullptr;
+  Player* playerLink = nullptr;
+  // The card's folder in a card reader (medium 0).
+  std::filesystem::path flashDrive;
+  // The user declined to give the card its structure.
+  bool moduleError = false;
+  // The folder the PC list shows (OLD_MF4 at start).
+  std::filesystem::path pcFolder;
+
+  // --- Lists ---
+  // ScanPcFolder of the current PC folder.
+  void ReloadPcList();
+  // LoadRamSongList: the player-side list from the player's internal memory.
+  void LoadRamSongList();
+
+  // --- Transfers ---
+  // SendSongsToRam: the selected PC songs into the player's memory.
+  int SendSongsToRam();
+  // CopyRamSongsToPc: the selected player-memory songs into OLD_MF4.
+  int CopyRamSongsToPc();
+
+  // --- Deletion ---
+  // DeleteRamSongs: the selected songs out of the player's memory.
+  int DeleteRamSongs();
+  // DeletePcSongs: the selected PC files; `caption` of the question.
+  int DeletePcSongs(const std::string& caption);
+
+  // --- Helpers shared by the operations ---
+  // The PC file a song from the player becomes: "TITLE.MF4" in OLD_MF4, the
+  // title made safe as a file name (player codes as the letters they stand
+  // for, no folder separators). When `replace` is false and that name is
+  // taken, the first free "TITLE (n).MF4".
+  std::filesystem::path PcPathForTitle(const std::string& title, const std::string& ext, bool replace) const;
+  // Removes a PC song being replaced: its file and the copies of it waiting
+  // in NEW_MF4 and DOWNLOAD_MF4 (namesakes "BASE.MF4" / "BASE.MP3").
+  void RemovePcSong(const std::filesystem::path& file, bool alsoMp3Namesakes);
+  // The first code of a transfer: one above the highest of the player-side
+  // list (0 when empty). Song k of the transfer gets FirstNewCode() + k.
+  uint32_t FirstNewCode() const;
+  // A code as the numbering gives it; past 65,535 (codes are 16-bit) the
+  // lowest code the player-side list does not use, nothing when all are.
+  std::optional<uint16_t> UsableCode(uint32_t numbered) const;
+  // The after-each-song check: when the user closed the progress window,
+  // asks "MSG_ASK_ABORT"; true to stop.
+  bool AskAbort();
+  int SelectedCount(const SongList& list) const;
+};
+
+// A song title as a file name on the PC.
+std::string SafeFileName(const std::string& title);
+
+}  // namespace kestro::library
