@@ -1,0 +1,105 @@
+// The connection cycle: every tick it finds out whether a player is attached
+// (and in which mode) or whether the player's card sits in a card reader,
+// and switches the program between the media. A new medium is taken over
+// only when the same reading is seen on two consecutive cycles, and a
+// player medium only after the link has been open on two consecutive
+// cycles; a busy or booting player never changes the medium.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "library/library.h"
+#include "link/link.h"
+#include "link/player.h"
+#include "shell/card_reader.h"
+#include "shell/env.h"
+
+namespace kestro {
+
+// What the cycle asks of the windows; the command-line tool leaves them.
+class ConnectionView {
+ public:
+  virtual ~ConnectionView() = default;
+  // The status picture for a reading (-1, 0, 1, 2, 3, 4).
+  virtual void ShowPlayerStatus(int /*reading*/) {}
+  // Redraw both lists from the library's records.
+  virtual void RefreshListViews() {}
+  // The arrows between the lists.
+  virtual void SetCentralArrows(int /*medium*/, Transport /*transport*/) {}
+  // Empty the player list view.
+  virtual void ClearPlayerListView() {}
+};
+
+// What the card brings to the cycle; installed by the application once the
+// card file system is there. Without it a player with a card is committed
+// without a card check.
+struct CardHooks {
+  // The card check of a commit on medium 1, inside a card access the cycle
+  // opened: 1 when the card is mounted and its root read.
+  std::function<int()> checkCard;
+  // The card's size and free space on status line 2.
+  std::function<void()> showCardSpace;
+  // The player-side list for the medium (card reader or player's card).
+  std::function<void()> loadCardSongList;
+};
+
+class ConnectionCycle final : public ConnectionCycleSide {
+ public:
+  // Tries of the card check after a commit before the cycle gives up.
+  static constexpr int kCardCheckTries = 3;
+  // Times the player is asked again while it says it is busy.
+  static constexpr int kBusyRetries = 30;
+
+  ConnectionCycle(Env& env, Link& link, Player& player, library::Library& lib, ConnectionView& view);
+
+  // --- The cycle's state ---
+  int currentMedium = -1;
+  int lastReading = -1;
+  int newReading = -1;
+  int linkStreak = 0;
+  int playerInfoValid = 0;
+  bool busy = false;
+  int skipTicks = 0;
+  int quietFlag = 0;
+  int agentValue = 0;
+  int agentRepeatCount = 0;
+  int firstConnectionState = 0;
+  bool rearmFlag = false;
+  bool reprogramRequest = false;
+  Transport lastTransport = Transport::Ftdi;
+  ZumblaInfo lastInfo;
+
+  CardHooks card;
+  MountSources mountSources;
+
+  // ConnectMedia: one cycle. Returns the current medium (or the last
+  // reading when it returns early).
+  int ConnectMedia();
+  // PlayerReady: the medium is settled and usable.
+  bool PlayerReady() const;
+  // ShowMediumInfo: the status line of the current medium.
+  void ShowMediumInfo();
+  // The texts of the medium for a reading ("MSG_MESSAGE_CF6" when nothing is
+  // connected, the free memory for the player's memory).
+  std::string MediumText() const;
+
+  // ConnectionCycleSide
+  void LinkLost() override;
+  bool QuietFlag() const override { return quietFlag != 0; }
+
+  // Keeps the library's view of the player side in step with the medium.
+  void SyncLibrary();
+
+ private:
+  void Commit(int reading);
+  void LoadPlayerSongList();
+
+  Env& env_;
+  Link& link_;
+  Player& player_;
+  library::Library& lib_;
+  ConnectionView& view_;
+};
+
+}  // namespace kestro
