@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
+#include "library/lists.h"
 #include "library/song_texts.h"
 #include "link/charmap.h"
 #include "link/player.h"
@@ -36,6 +37,20 @@ void Library::LoadRamSongList() {
   }
   Renumber(player);
   env.ui.EndCursor();
+}
+
+void Library::RefreshLists(bool playerUsable) {
+  if (!playerUsable || moduleError) {
+    player.clear();
+    env.ui.SetStatusLine(1, env.TF("MSG_MF3INCARD", 0));
+    env.ui.SetStatusLine(3, " ");
+  }
+  CompareLists(pc, player);
+  env.ui.SetStatusLine(0, env.TF("MSG_MF3INFOLDER", static_cast<int>(pc.size())));
+  env.ui.SetStatusLine(1, env.TF("MSG_MF3INCARD", static_cast<int>(player.size())));
+  SortOrder order = LoadSortOrder(env.profile);
+  SortList(pc, true, order.pcColumn, order.pcDescending != 0);
+  SortList(player, false, order.playerColumn, order.playerDescending != 0);
 }
 
 std::string SafeFileName(const std::string& title) {

@@ -55,6 +55,11 @@ class Library {
   void ReloadPcList();
   // LoadRamSongList: the player-side list from the player's internal memory.
   void LoadRamSongList();
+  // The records' side of RefreshLists: without a usable player side the
+  // player list is emptied; then the comparison marks the songs on both
+  // sides, the status lines 0, 1 (and 3) get the counts, and each list is
+  // sorted by its saved column.
+  void RefreshLists(bool playerUsable);
 
   // --- Transfers ---
   // SendSongsToRam: the selected PC songs into the player's memory.

@@ -211,6 +211,25 @@ TEST_F(RamSongs, DeletingPcSongsLeavesOtherSongsOfTheSameName) {
   EXPECT_EQ(rig.ui.messages[0].caption, "Cancella");
 }
 
+TEST_F(RamSongs, RefreshComparesCountsAndSorts) {
+  AddPcSong("a.MF4", "ZETA", "P");
+  AddPcSong("b.MF4", "ALFA", "P");
+  rig.sim.AddSong("ALFA", "P", Package("ALFA", "P", 10));
+  Reload();
+  rig.profile.WriteString("SETTINGS", "LISTSORTORDER", "0100");
+  lib.RefreshLists(true);
+  EXPECT_EQ(lib.pc[0].title, "ZETA");  // title, descending
+  EXPECT_FALSE(lib.pc[0].existsOnTarget);
+  EXPECT_TRUE(lib.pc[1].existsOnTarget);
+  EXPECT_TRUE(lib.player[0].existsOnTarget);
+  EXPECT_EQ(rig.ui.StatusLine(0), rig.env.TF("MSG_MF3INFOLDER", 2));
+  EXPECT_EQ(rig.ui.StatusLine(1), rig.env.TF("MSG_MF3INCARD", 1));
+  lib.RefreshLists(false);
+  EXPECT_TRUE(lib.player.empty());
+  EXPECT_FALSE(lib.pc[1].existsOnTarget);
+  EXPECT_EQ(rig.ui.StatusLine(1), rig.env.TF("MSG_MF3INCARD", 0));
+}
+
 TEST(SongCodes, NumberingAndTheTopOfTheRange) {
   sim::SimRig rig;
   Library lib(rig.env);
