@@ -59,6 +59,8 @@ void RegisterMidiCommands(CommandTable& table);
 // Song packages: pack, unpack, header (cmd_package.cpp).
 void RegisterPackageCommands(CommandTable& table);
 void RegisterPlayerCommands(CommandTable& table);
+// Song lists: PC folder, song texts, medium, songs, compare, search, export.
+void RegisterLibraryCommands(CommandTable& table);
 
 // Argument helpers for commands.
 // Removes "--name VALUE" from args; returns VALUE.

@@ -1,0 +1,38 @@
+#include "shell/app.h"
+
+#include "link/channels.h"
+
+namespace kestro {
+
+App::App(Env& e, LinkChannels channels, ConnectionView* v)
+    : env(e),
+      view(v ? *v : ownView),
+      lib(e),
+      cycle(e, link, player, lib, view),
+      link(e, std::move(channels), cycle),
+      player(link) {
+  cycle.SyncLibrary();
+}
+
+int App::SettleMedium(int maxCycles, uint32_t pauseMs) {
+  for (int i = 0; i < maxCycles; ++i) {
+    cycle.ConnectMedia();
+    if (cycle.PlayerReady()) break;
+    env.clock.SleepMs(pauseMs);
+  }
+  return cycle.currentMedium;
+}
+
+bool App::RequirePlayerReady() {
+  if (cycle.PlayerReady()) return true;
+  env.ui.ShowMessage(env.T("MSG_ZUMNET_BUSY"), env.T("MSG_ERROR"), mb::kIconStop);
+  return false;
+}
+
+LinkChannels ProgramChannels(Env& env, FtdiLibrary& ftdi) {
+  // The FTDI library matters only for a real device.
+  if (env.GetText(settings::kSimulator).empty()) ftdi = LoadFtdiLibrary(env.ui);
+  return MakeLinkChannels(env, ftdi);
+}
+
+}  // namespace kestro

@@ -1,0 +1,47 @@
+// One running Kestro: everything the program knows and talks to, owned in
+// one place and passed down explicitly. The windowed program and the
+// command-line tool each build one; tests build as many as they like.
+#pragma once
+
+#include <memory>
+
+#include "library/library.h"
+#include "link/ftdi.h"
+#include "link/link.h"
+#include "link/player.h"
+#include "shell/connection.h"
+#include "shell/env.h"
+
+namespace kestro {
+
+class App {
+ public:
+  // `channels`: the real devices (MakeLinkChannels) or a simulated player.
+  App(Env& env, LinkChannels channels, ConnectionView* view = nullptr);
+  App(const App&) = delete;
+  App& operator=(const App&) = delete;
+
+  Env& env;
+  ConnectionView ownView;
+  ConnectionView& view;
+  library::Library lib;
+  // The cycle comes before the link, which reports a lost player to it.
+  ConnectionCycle cycle;
+  Link link;
+  Player player;
+
+  // Runs the connection cycle until a medium is committed or `maxCycles`
+  // cycles have passed, pausing `pauseMs` between cycles. Returns the
+  // current medium.
+  int SettleMedium(int maxCycles = 8, uint32_t pauseMs = 300);
+
+  // PlayerReady, or the busy message of the main window ("MSG_ZUMNET_BUSY",
+  // caption "MSG_ERROR", stop icon).
+  bool RequirePlayerReady();
+};
+
+// The link channels of a program: the simulator's socket when the settings
+// name one, else the real devices (loading the FTDI library into `ftdi`).
+LinkChannels ProgramChannels(Env& env, FtdiLibrary& ftdi);
+
+}  // namespace kestro
