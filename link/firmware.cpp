@@ -184,6 +184,9 @@ FirmwareFileCheck InspectFirmwareFile(const fs::path& path) {
   if (in.Failed()) return refuse("read error");
   if (r.count != r.headerCount) return refuse("the byte count does not match");
   if (r.sum != r.headerSum) return refuse("the byte sum does not match");
+  // "0 0" and nothing else matches, but it would erase the player and give
+  // it nothing in return.
+  if (r.count == 0) return refuse("there is nothing after the header");
   r.valid = true;
   return r;
 }

@@ -54,7 +54,7 @@ TEST(FirmwareFile, HeaderCheck) {
       {"any separator", fw.version + "\r\n" + std::to_string(payload.size()) + "," + std::to_string(sum) + "\r\n" + payload, true},
       {"blanks around the numbers", fw.version + "\r\n " + std::to_string(payload.size()) + ",  " + std::to_string(sum) + " \r\n" + payload, true},
       {"header ended by LF alone", fw.version + "\r\n" + std::to_string(payload.size()) + " " + std::to_string(sum) + "\n" + payload, true},
-      {"no payload, header says so", "v\r\n0 0\r\n", true},
+      {"no payload, header says so", "v\r\n0 0\r\n", false},
       {"empty file", "", false},
       {"only line 1", fw.version + "\r\n", false},
       {"line 1 without line end", fw.version, false},
@@ -68,8 +68,9 @@ TEST(FirmwareFile, HeaderCheck) {
       {"line 1 of 255", fw.WithPayload(payload).replace(0, fw.version.size(), std::string(255, 'v')), true},
       {"line 1 of 256", fw.WithPayload(payload).replace(0, fw.version.size(), std::string(256, 'v')), false},
       {"line 1 of 256 ended by LF", std::string(256, 'v') + "\n0 0\r\n", false},
-      {"line 2 of 80", "v\r\n0 0" + std::string(77, ' ') + "\r\n", true},
-      {"line 2 of 81", "v\r\n0 0" + std::string(78, ' ') + "\r\n", false},
+      // "3 106": "S\r\n" follows.
+      {"line 2 of 80", "v\r\n3 106" + std::string(75, ' ') + "\r\nS\r\n", true},
+      {"line 2 of 81", "v\r\n3 106" + std::string(76, ' ') + "\r\nS\r\n", false},
       {"binary garbage", garbage, false},
       {"garbage without line ends", noLineEnds, false},
   };
