@@ -347,7 +347,8 @@ bool Firmware::Download() {
     std::error_code ec;
     fs::path full = fs::absolute(target, ec);
     if (ec) full = target;
-    started = starter_.Start(harvoProgram, {serverHost, Names().remote, full.string(), std::to_string(ownerWindow), "0"});
+    started = starter_.Start(harvoProgram,
+                             {serverHost, Names().remote, full.string(), std::to_string(ownerWindow), "0"});
   }
   for (int i = 0; i < kDownloadSteps; ++i) {
     ui.ProgressStep(1);

@@ -34,8 +34,9 @@ TEST(FirmwareFile, HeaderCheck) {
   testing::TempDir dir;
   MadeUpFirmware fw(3);
   const std::string payload = MadeUpFirmware::Join(fw.records);
-  uint64_t sum = 0;
-  for (unsigned char c : payload) sum += c;
+  uint64_t byteSum = 0;
+  for (unsigned char c : payload) byteSum += c;
+  const std::string count = std::to_string(payload.size()), sum = std::to_string(byteSum);
   std::mt19937 rng(42);
   std::string garbage;
   for (int i = 0; i < 5000; ++i) garbage += static_cast<char>(rng() & 0xFF);
@@ -51,9 +52,9 @@ TEST(FirmwareFile, HeaderCheck) {
       {"count one more", fw.File(+1), false},
       {"count one less", fw.File(-1), false},
       {"sum one off", fw.File(0, 1), false},
-      {"any separator", fw.version + "\r\n" + std::to_string(payload.size()) + "," + std::to_string(sum) + "\r\n" + payload, true},
-      {"blanks around the numbers", fw.version + "\r\n " + std::to_string(payload.size()) + ",  " + std::to_string(sum) + " \r\n" + payload, true},
-      {"header ended by LF alone", fw.version + "\r\n" + std::to_string(payload.size()) + " " + std::to_string(sum) + "\n" + payload, true},
+      {"any separator", fw.version + "\r\n" + count + "," + sum + "\r\n" + payload, true},
+      {"blanks around the numbers", fw.version + "\r\n " + count + ",  " + sum + " \r\n" + payload, true},
+      {"header ended by LF alone", fw.version + "\r\n" + count + " " + sum + "\n" + payload, true},
       {"no payload, header says so", "v\r\n0 0\r\n", false},
       {"empty file", "", false},
       {"only line 1", fw.version + "\r\n", false},

@@ -63,7 +63,9 @@ struct MadeUpFirmware {
     return s;
   }
   // The whole file; `countDelta` / `sumDelta` falsify the header.
-  std::string File(long countDelta = 0, long sumDelta = 0) const { return WithPayload(Join(records), countDelta, sumDelta); }
+  std::string File(long countDelta = 0, long sumDelta = 0) const {
+    return WithPayload(Join(records), countDelta, sumDelta);
+  }
   // A file around any payload, with a header that matches it.
   std::string WithPayload(const std::string& payload, long countDelta = 0, long sumDelta = 0) const {
     uint64_t sum = 0;

@@ -30,8 +30,9 @@ TEST(StartDetached, PassesEachArgumentAsItIs) {
   // The arguments reach the program untouched by any shell: blanks, quotes
   // and a dollar sign included. It writes them one a line, then a dot.
   const fs::path out = dir / "args.txt";
-  ASSERT_TRUE(StartDetached("/bin/sh", {"-c", "for a in \"$@\"; do echo \"[$a]\"; done > \"$0.tmp\"; echo . >> \"$0.tmp\"; mv \"$0.tmp\" \"$0\"",
-                                        out.string(), "www.zumbla.example.com", "DOWNLOAD/ZUMBLA2.MHX",
+  const std::string script =
+      "for a in \"$@\"; do echo \"[$a]\"; done > \"$0.tmp\"; echo . >> \"$0.tmp\"; mv \"$0.tmp\" \"$0\"";
+  ASSERT_TRUE(StartDetached("/bin/sh", {"-c", script, out.string(), "www.zumbla.example.com", "DOWNLOAD/ZUMBLA2.MHX",
                                         "/a folder/with \"quotes\"/$HOME", "0"}));
   EXPECT_EQ(WaitForFile(out),
             "[www.zumbla.example.com]\n[DOWNLOAD/ZUMBLA2.MHX]\n[/a folder/with \"quotes\"/$HOME]\n[0]\n.\n");
