@@ -61,6 +61,8 @@ void RegisterPackageCommands(CommandTable& table);
 void RegisterPlayerCommands(CommandTable& table);
 // Song lists: PC folder, song texts, medium, songs, compare, search, export.
 void RegisterLibraryCommands(CommandTable& table);
+// The player's firmware: check a file, update (cmd_firmware.cpp).
+void RegisterFirmwareCommands(CommandTable& table);
 
 // Argument helpers for commands.
 // Removes "--name VALUE" from args; returns VALUE.

@@ -101,6 +101,7 @@ int main(int argc, char** argv) {
   RegisterPackageCommands(table);
   RegisterPlayerCommands(table);
   RegisterLibraryCommands(table);
+  RegisterFirmwareCommands(table);
 
   std::vector<std::string> args(argv + 1, argv + argc);
   AnswerMode mode = AnswerMode::Ask;

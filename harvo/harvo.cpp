@@ -3,6 +3,7 @@
 // The caller learns the outcome only from the local file: present and
 // non-empty, or absent. The exit code is 0 in every case.
 #include <curl/curl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -31,6 +32,32 @@ struct Download {
   int writeErrno = 0;
   std::string status;  // progress text; not shown anywhere
 };
+
+// The local file is deleted only while its path still names the file this
+// program created: the caller stops waiting after a fixed time and may by
+// then have put its previous file back under that name.
+struct FileId {
+  bool known = false;
+  dev_t dev = 0;
+  ino_t ino = 0;
+};
+
+FileId IdOf(std::FILE* f) {
+  struct stat st {};
+  if (fstat(fileno(f), &st) != 0) return {};
+  return {true, st.st_dev, st.st_ino};
+}
+
+void RemoveIfOurs(const FileId& id, const char* local) {
+  struct stat st {};
+  if (id.known && stat(local, &st) == 0 && st.st_dev == id.dev && st.st_ino == id.ino) std::remove(local);
+}
+
+void CloseAndRemove(std::FILE* out, const char* local) {
+  FileId id = IdOf(out);
+  std::fclose(out);
+  RemoveIfOurs(id, local);
+}
 
 size_t OnHeader(char* data, size_t size, size_t n, void* user) {
   auto* d = static_cast<Download*>(user);
@@ -95,15 +122,13 @@ void Run(const char* host, const char* remote, const char* local) {
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
   if (rc != CURLE_OK && code == 0 && !d.writeFailed) {
     // The address could not be opened at all.
-    std::fclose(d.out);
-    std::remove(local);
+    CloseAndRemove(d.out, local);
     char buf[1024];
     std::snprintf(buf, sizeof buf, "Internet Session for %s failed'\n", url.c_str());
     MessageBox(buf, "Internet connection error");
   } else if (d.writeFailed) {
     // A partial download is no use to anybody: leave no file behind.
-    std::fclose(d.out);
-    std::remove(local);
+    CloseAndRemove(d.out, local);
     char buf[512];
     std::snprintf(buf, sizeof buf, "non posso scrivere %s:\nError = %u\n", local, static_cast<unsigned>(d.writeErrno));
     MessageBox(buf, "Error");
@@ -111,8 +136,9 @@ void Run(const char* host, const char* remote, const char* local) {
     // Success, or a transfer broken after the server answered: the file
     // stays as far as it was written and the status is not examined.
     d.status = std::string("Reading: ") + remote;
+    FileId id = IdOf(d.out);
     if (std::fclose(d.out) != 0) {
-      std::remove(local);
+      RemoveIfOurs(id, local);
       MessageBox(std::string("non posso scrivere ") + local, "Error");
     }
     d.status = "Closing connection";

@@ -103,6 +103,7 @@ bool Faults::Parse(std::string_view text, std::string* error) {
     else if (name == "nak-writes") nakWrites = static_cast<int>(value);
     else if (name == "corrupt-reads") corruptReads = static_cast<int>(value);
     else if (name == "corrupt-song-sums") corruptSongSums = static_cast<int>(value);
+    else if (name == "plain-ack-update") plainAckUpdate = value != 0;
     else if (name == "clear") *this = Faults{};
     else {
       if (error) *error = "unknown fault: " + name;
@@ -524,7 +525,12 @@ void SimPlayer::Command(uint8_t cls, uint8_t fn) {
     return;
   }
   if (is(wire::kEnterUpdate)) {
-    // Always the soft acknowledgement: the link insists on it here.
+    // The soft acknowledgement: the link insists on it here. A player that
+    // says 06 instead stays out of the update.
+    if (faults.plainAckUpdate) {
+      Emit({wire::kAck});
+      return;
+    }
     Emit({wire::kSoftAck});
     updatePending_ = true;
     modeBeforeUpdate_ = mode_;

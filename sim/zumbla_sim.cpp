@@ -41,7 +41,8 @@ const char* kUsage =
     "  --drop-after N        hang up after N more bytes\n"
     "  --nak-writes K        answer NAK (15) to the next K sector writes\n"
     "  --corrupt-reads K     corrupt the sums of the next K sector reads\n"
-    "  --corrupt-song-sums K corrupt the sums of the next K songs read from memory\n";
+    "  --corrupt-song-sums K corrupt the sums of the next K songs read from memory\n"
+    "  --plain-ack-update    answer 06 instead of 66 to the enter-update command\n";
 
 int Usage(const std::string& why) {
   if (!why.empty()) std::fprintf(stderr, "zumbla-sim: %s\n", why.c_str());
@@ -107,6 +108,8 @@ int main(int argc, char** argv) {
       cfg.requireCardAccess = false;
     } else if (a == "--soft-ack") {
       faultText += "soft-ack 1\n";
+    } else if (a == "--plain-ack-update") {
+      faultText += "plain-ack-update 1\n";
     } else if (a == "--busy-handshake" || a == "--stop-after" || a == "--drop-after" || a == "--nak-writes" ||
                a == "--corrupt-reads" || a == "--corrupt-song-sums") {
       if (!value(&v) || !ParseNumber(v, &n)) return Usage(a + " needs a number");

@@ -1,6 +1,8 @@
 // harvo against a real HTTP server on 127.0.0.1.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "platform/testing/testsupport.h"
@@ -115,6 +117,44 @@ TEST_F(Harvo, LocalFileThatCannotBeCreated) {
   EXPECT_NE(r.err.find("Error: non posso creare " + (dir / "no-such-folder" / "ZUMBLA.MHX").string() + ":\nError = 2"),
             std::string::npos)
       << r.err;
+}
+
+// A server that takes the request and hangs up without an answer once the
+// test says so: the address "could not be opened".
+const char* kSilentServer = R"(
+import os, socket, sys, time
+s = socket.socket()
+s.bind(("127.0.0.1", 0))
+s.listen(1)
+print(s.getsockname()[1], flush=True)
+c, _ = s.accept()
+c.recv(65536)
+while not os.path.exists(sys.argv[1]):
+    time.sleep(0.02)
+c.close()
+)";
+
+TEST(HarvoLate, LeavesAFileThatIsNoLongerItsOwn) {
+  // Kestro stops waiting after a fixed time and puts its previous file back
+  // under the same name; a harvo failing later must not delete that one.
+  TempDir dir;
+  testing::WriteFileOrDie(dir / "server.py", kSilentServer);
+  testing::BackgroundProcess server({testing::Python3(), (dir / "server.py").string(), (dir / "go").string()});
+  std::string port = server.ReadLine();
+  ASSERT_FALSE(port.empty());
+  const fs::path local = dir / "ZUMBLA2.MHX";
+  testing::BackgroundProcess harvo({testing::BuiltProgram("harvo").string(), "127.0.0.1:" + port,
+                                    "DOWNLOAD/ZUMBLA2.MHX", local.string(), "1", "0"});
+  EXPECT_EQ(harvo.ReadLine(), "hwndToSend=1");
+  EXPECT_EQ(harvo.ReadLine(), "UpdateProgressBar=0");
+  // harvo has created its file by now (it opens it before connecting).
+  for (int i = 0; i < 500 && !fs::exists(local); ++i) usleep(10000);
+  ASSERT_TRUE(fs::exists(local));
+  fs::remove(local);
+  testing::WriteFileOrDie(local, "the previous firmware");
+  testing::WriteFileOrDie(dir / "go", "");
+  EXPECT_EQ(harvo.ReadLine(), "Exit from procedure");
+  EXPECT_EQ(testing::ReadFileOrEmpty(local), "the previous firmware");
 }
 
 }  // namespace

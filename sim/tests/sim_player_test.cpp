@@ -396,6 +396,10 @@ TEST(Faults, ParseRefusesWhatItDoesNotKnow) {
   EXPECT_TRUE(f.Parse("busy-handshake -1\ndrop-after 10\n\n", &err));
   EXPECT_EQ(f.busyHandshakes, -1);
   EXPECT_EQ(f.dropAfterBytes, 10);
+  EXPECT_TRUE(f.Parse("plain-ack-update", &err));
+  EXPECT_TRUE(f.plainAckUpdate);
+  EXPECT_TRUE(f.Parse("plain-ack-update 0", &err));
+  EXPECT_FALSE(f.plainAckUpdate);
   EXPECT_FALSE(f.Parse("stop-after ten", &err));
   EXPECT_NE(err.find("not a number"), std::string::npos);
   EXPECT_FALSE(f.Parse("explode 1", &err));
