@@ -10,7 +10,8 @@ App::App(Env& e, LinkChannels channels, ConnectionView* v)
       lib(e),
       cycle(e, link, player, lib, view),
       link(e, std::move(channels), cycle),
-      player(link) {
+      player(link),
+      firmware(link, cycle, starter) {
   cycle.SyncLibrary();
 }
 

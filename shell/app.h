@@ -6,6 +6,8 @@
 #include <memory>
 
 #include "library/library.h"
+#include "platform/process.h"
+#include "link/firmware.h"
 #include "link/ftdi.h"
 #include "link/link.h"
 #include "link/player.h"
@@ -29,6 +31,8 @@ class App {
   ConnectionCycle cycle;
   Link link;
   Player player;
+  DetachedStarter starter;
+  Firmware firmware;
 
   // Runs the connection cycle until a medium is committed or `maxCycles`
   // cycles have passed, pausing `pauseMs` between cycles. Returns the

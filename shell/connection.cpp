@@ -14,6 +14,19 @@ void ConnectionCycle::LinkLost() {
   skipTicks = 3;
 }
 
+void ConnectionCycle::ForgetPlayer() {
+  currentMedium = -1;
+  newReading = -1;
+  linkStreak = 0;
+  playerInfoValid = 0;
+  SyncLibrary();
+}
+
+void ConnectionCycle::RefreshLists() {
+  lib_.RefreshLists(PlayerReady());
+  view_.RefreshListViews();
+}
+
 bool ConnectionCycle::PlayerReady() const {
   return currentMedium == lastReading && currentMedium >= 0 && currentMedium <= 2;
 }

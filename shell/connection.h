@@ -10,6 +10,7 @@
 #include <string>
 
 #include "library/library.h"
+#include "link/firmware.h"
 #include "link/link.h"
 #include "link/player.h"
 #include "shell/card_reader.h"
@@ -44,7 +45,7 @@ struct CardHooks {
   std::function<void()> loadCardSongList;
 };
 
-class ConnectionCycle final : public ConnectionCycleSide {
+class ConnectionCycle final : public ConnectionCycleSide, public FirmwareCycleSide {
  public:
   // Tries of the card check after a commit before the cycle gives up.
   static constexpr int kCardCheckTries = 3;
@@ -87,6 +88,9 @@ class ConnectionCycle final : public ConnectionCycleSide {
   // ConnectionCycleSide
   void LinkLost() override;
   bool QuietFlag() const override { return quietFlag != 0; }
+  // FirmwareCycleSide: after an update the cycle starts from scratch.
+  void ForgetPlayer() override;
+  void RefreshLists() override;
 
   // Keeps the library's view of the player side in step with the medium.
   void SyncLibrary();

@@ -167,6 +167,22 @@ TEST_F(Cycle, ALostLinkSkipsThreeTicks) {
   EXPECT_TRUE(cycle.PlayerReady());
 }
 
+TEST_F(Cycle, AfterAFirmwareUpdateTheCycleStartsFromScratch) {
+  rig.sim.SetMode(sim::Mode::Ram);
+  Ticks(4);
+  ASSERT_EQ(cycle.currentMedium, 2);
+  FirmwareCycleSide& side = cycle;
+  side.ForgetPlayer();
+  EXPECT_EQ(cycle.currentMedium, -1);
+  EXPECT_EQ(cycle.newReading, -1);
+  EXPECT_EQ(cycle.linkStreak, 0);
+  EXPECT_EQ(lib.medium, -1);
+  int refreshes = view.refreshes;
+  side.RefreshLists();
+  EXPECT_EQ(view.refreshes, refreshes + 1);
+  EXPECT_EQ(Ticks(4).back(), 2);
+}
+
 TEST_F(Cycle, BusyFlagMakesTheCycleReturnAtOnce) {
   cycle.busy = true;
   cycle.lastReading = 5;
