@@ -10,4 +10,7 @@ target_link_libraries(kestro_convert PUBLIC kestro_midi kestro_package kestro_ch
 kestro_add_tests(convert_tests
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/tests/karaoke_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tests/mf4_converter_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tests/mf4_import_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tests/tune1000_test.cpp
   LIBS kestro_convert)
