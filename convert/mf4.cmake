@@ -14,4 +14,5 @@ kestro_add_tests(convert_tests
     ${CMAKE_CURRENT_LIST_DIR}/tests/mf4_import_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tests/tune1000_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tests/retime_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tests/mf4_interop_test.cpp
   LIBS kestro_convert)
