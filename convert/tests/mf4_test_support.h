@@ -122,7 +122,8 @@ struct Mf4Content {
   int division = 0;
   uint32_t trackLength = 0;
   std::vector<Mf4Event> events;  // without the closing FF 2F
-  bool ended = false;            // FF 2F 00 was the last event
+  bool ended = false;            // an FF 2F 00 ended the events
+  ByteVec trailing;              // bytes of the track after that end
 };
 
 // Reads MF4 content as the player does; nothing (and a reason) when the
@@ -178,8 +179,8 @@ inline std::optional<Mf4Content> ParseMf4(const ByteVec& f, std::string* why) {
     ByteVec ev(f.begin() + static_cast<long>(i), f.begin() + static_cast<long>(i + len));
     i += len;
     if (ev == ByteVec{0xFF, 0x2F, 0x00}) {
-      c.ended = i == f.size();
-      if (!c.ended) return fail("bytes after the end of track");
+      c.ended = true;
+      c.trailing.assign(f.begin() + static_cast<long>(i), f.end());
       break;
     }
     c.events.push_back({time, ev});
@@ -187,10 +188,15 @@ inline std::optional<Mf4Content> ParseMf4(const ByteVec& f, std::string* why) {
   return c;
 }
 
-inline Mf4Content ParseOrFail(const ByteVec& f) {
+// Converted content ends with its one end of track.
+inline Mf4Content ParseOrFail(const ByteVec& f, bool allowTrailing = false) {
   std::string why;
   auto c = ParseMf4(f, &why);
   EXPECT_TRUE(c.has_value()) << why;
+  if (c && !allowTrailing) {
+    EXPECT_TRUE(c->ended);
+    EXPECT_TRUE(c->trailing.empty()) << "bytes after the end of track";
+  }
   return c.value_or(Mf4Content{});
 }
 
