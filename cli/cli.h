@@ -59,6 +59,8 @@ void RegisterMidiCommands(CommandTable& table);
 // Song packages: pack, unpack, header (cmd_package.cpp).
 void RegisterPackageCommands(CommandTable& table);
 void RegisterPlayerCommands(CommandTable& table);
+// Song import and conversion: convert (cmd_convert.cpp).
+void RegisterConvertCommands(CommandTable& table);
 
 // Argument helpers for commands.
 // Removes "--name VALUE" from args; returns VALUE.
