@@ -26,8 +26,10 @@ std::vector<uint8_t> MakeKaraokeMessage(uint8_t kind, std::string_view text) {
   // 00 20 24 00, kind, text, F7 after the length byte.
   constexpr size_t kMaxText = 127 - 6;
   if (text.size() > kMaxText) text = text.substr(0, kMaxText);
-  std::vector<uint8_t> m = {0xF0, static_cast<uint8_t>(text.size() + 6), 0x00, 0x20, 0x24, 0x00, kind};
-  m.insert(m.end(), text.begin(), text.end());
+  std::vector<uint8_t> m;
+  m.reserve(text.size() + 8);
+  m = {0xF0, static_cast<uint8_t>(text.size() + 6), 0x00, 0x20, 0x24, 0x00, kind};
+  for (char c : text) m.push_back(static_cast<uint8_t>(c));
   m.push_back(0xF7);
   return m;
 }

@@ -16,3 +16,5 @@ kestro_add_tests(convert_tests
     ${CMAKE_CURRENT_LIST_DIR}/tests/retime_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tests/mf4_interop_test.cpp
   LIBS kestro_convert)
+
+kestro_add_benchmark(mf4_bench SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench/mf4_bench.cpp LIBS kestro_library)
