@@ -403,5 +403,17 @@ TEST_F(Detection, ChordCollectionMergedIntoTheText) {
   }
 }
 
+TEST_F(Detection, MoreChordsOnAPageThanTheListHolds) {
+  LyricSong song;
+  song.Words(150);
+  Track chords;
+  for (int i = 0; i < 250; ++i) chords.Meta(100, 0x01, "%C" + std::to_string(i % 10));
+  Track c = song.conductor, v = song.voice;
+  ASSERT_EQ(Detect(SongFile(96, {c.End(), v.End(), chords.End()})), 1);
+  size_t written = 0;
+  for (const auto& e : ReadMidi(*in.env, in.Path("WB.MID"))) written += KaraokeKind(e.bytes) == 1;
+  EXPECT_EQ(written, 200u);
+}
+
 }  // namespace
 }  // namespace kestro
