@@ -415,5 +415,30 @@ TEST_F(Detection, MoreChordsOnAPageThanTheListHolds) {
   EXPECT_EQ(written, 200u);
 }
 
+// The dictionary's language decides between a track's lyric and text events.
+TEST(DetectionLanguage, FrenchKeepsTheLyricsUnlessTheTextIsMuchLonger) {
+  for (const char* language : {"ITALIANO", "FRENCH"}) {
+    SCOPED_TRACE(language);
+    Install in(language);
+    Track conductor, voice;
+    conductor.Meta(0, 0x03, "Chanson");
+    for (uint32_t i = 0; i < 50; ++i) {
+      voice.Meta(100 + i * 48, 0x05, i % 10 == 9 ? "la/" : "la ");
+      if (i < 40) voice.Meta(100 + i * 48, 0x01, "lo ");  // 120 entries against 150
+    }
+    voice.Meta(100 + 50 * 48, 0x01, "lo lo lo lo lo lo lo lo lo lo lo lo lo lo lo lo lo lo lo lo lo lo lo lo lo lo lo lo lo lo ");
+    ASSERT_EQ(detect_tune1000(*in.env, in.ctx, in.Write("s.mid", SongFile(96, {conductor.End(), voice.End()}))), 1);
+    std::string first;
+    for (const auto& e : ReadMidi(*in.env, in.Path("WB.MID"))) {
+      if (KaraokeKind(e.bytes) == 4) {
+        first = KaraokeText(e.bytes);
+        break;
+      }
+    }
+    // 210 text entries are more than 150 lyric entries, but not 1.5 times.
+    EXPECT_EQ(first.substr(0, 2), std::string(language) == "FRENCH" ? "la" : "lo") << first;
+  }
+}
+
 }  // namespace
 }  // namespace kestro
