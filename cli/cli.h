@@ -63,6 +63,8 @@ void RegisterPlayerCommands(CommandTable& table);
 void RegisterLibraryCommands(CommandTable& table);
 // The player's firmware: check a file, update (cmd_firmware.cpp).
 void RegisterFirmwareCommands(CommandTable& table);
+// Song import and conversion: convert (cmd_convert.cpp).
+void RegisterConvertCommands(CommandTable& table);
 
 // Argument helpers for commands.
 // Removes "--name VALUE" from args; returns VALUE.

@@ -102,6 +102,7 @@ int main(int argc, char** argv) {
   RegisterPlayerCommands(table);
   RegisterLibraryCommands(table);
   RegisterFirmwareCommands(table);
+  RegisterConvertCommands(table);
 
   std::vector<std::string> args(argv + 1, argv + argc);
   AnswerMode mode = AnswerMode::Ask;
