@@ -63,6 +63,8 @@ inline constexpr uint8_t kDeleted = 0xE5;
 inline constexpr uint8_t kNotLoaded = 0;
 inline constexpr uint8_t kLoaded = 1;
 inline constexpr uint8_t kChanged = 2;
+// Could not be read: its clusters count as taken until the next mount.
+inline constexpr uint8_t kUnreadable = 3;
 }  // namespace fat
 
 // The caller's handle on a directory entry: its 32 bytes, the cluster of the

@@ -57,9 +57,14 @@ bool SameName(const uint8_t* entry, std::string_view name11) {
 // --- FAT image ---
 
 int CardFs::LoadFatSector(uint32_t k) {
-  if (k >= fatState_.size()) return 0;
+  if (k >= fatState_.size() || fatState_[k] == fat::kUnreadable) return 0;
   if (fatState_[k] != fat::kNotLoaded) return 1;
-  if (!ReadVolume(volume_.firstFatSector + k, 1, fat_.data() + static_cast<size_t>(k) * kSectorBytes)) return 0;
+  if (!ReadVolume(volume_.firstFatSector + k, 1, fat_.data() + static_cast<size_t>(k) * kSectorBytes)) {
+    // Read in vain through every retry: not asked for again until the next
+    // mount. A lost link says nothing about the sector.
+    if (LinkErrorState() != 1) fatState_[k] = fat::kUnreadable;
+    return 0;
+  }
   fatState_[k] = fat::kLoaded;
   // Free clusters in a sector seen for the first time may lie below the
   // search start, if an earlier read of it failed.

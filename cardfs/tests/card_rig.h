@@ -51,6 +51,7 @@ class CardRig {
  public:
   explicit CardRig(sim::SimConfig cfg) : rig(std::move(cfg)), sectors(rig.link), card(sectors, rig.player) {
     testing::FillInstallDir(rig.dir);
+    EXPECT_TRUE(rig.dict.Load(rig.dir, rig.profile, rig.ui));
     sectors.traceSink = [this](std::string_view l) {
       if (trace.size() < 100000) trace.emplace_back(l);
     };
