@@ -59,6 +59,9 @@ void RegisterMidiCommands(CommandTable& table);
 // Song packages: pack, unpack, header (cmd_package.cpp).
 void RegisterPackageCommands(CommandTable& table);
 void RegisterPlayerCommands(CommandTable& table);
+// The player's card: info, report, check, format, ls, get, put, rm, mkdir
+// (cmd_card.cpp).
+void RegisterCardCommands(CommandTable& table);
 
 // Argument helpers for commands.
 // Removes "--name VALUE" from args; returns VALUE.

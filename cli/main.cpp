@@ -100,6 +100,7 @@ int main(int argc, char** argv) {
   RegisterMidiCommands(table);
   RegisterPackageCommands(table);
   RegisterPlayerCommands(table);
+  RegisterCardCommands(table);
 
   std::vector<std::string> args(argv + 1, argv + argc);
   AnswerMode mode = AnswerMode::Ask;
