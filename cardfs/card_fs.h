@@ -25,12 +25,20 @@
 // byte. A directory argument is such a name (only the part before a
 // backslash counts); an empty one means the root.
 //
-// Damaged cards: every walk along a cluster chain is bounded by the number
-// of clusters and stops at a value outside the volume, so a cyclic or broken
-// chain ends the walk instead of looping or reaching past the volume. A
-// directory whose chain breaks shows "MSG_CF_INTERNAL_ERR" and sets the link
-// error state to 1; a file whose chain ends before its size says is not
-// read (the PC copy is removed) and shows the same text.
+// Order of writes: file data first, then the FAT's changed sectors (to
+// every FAT), then the directory entries that rely on them. A new entry waits
+// in memory until the flush (at the end of the operation, or of a deferred
+// batch), so a card access that breaks off leaves at worst clusters no entry
+// uses, never an entry whose clusters the FAT calls free. A deletion is
+// written at once, its freed clusters with the FAT.
+//
+// Damaged cards: a walk along a cluster chain ends at a value outside the
+// volume and at a cluster it has passed before, so a cyclic or broken chain
+// never loops and no sector outside the volume is asked for. A directory
+// whose chain breaks shows "MSG_CF_INTERNAL_ERR" and sets the link error
+// state to 1; a file whose chain ends before its size says is not read (the
+// PC copy is removed) and shows the same text. Cluster chains end at any of
+// 0xFFF8-0xFFFF, as other systems write them.
 #pragma once
 
 #include <array>
@@ -216,6 +224,8 @@ class CardFs {
   // Writes every changed FAT sector to every FAT, then the directory
   // entries waiting for them; nothing while deferred.
   int FlushFat();
+  // While set, FlushFat writes nothing: the FAT changes and the new entries
+  // of a batch wait for the flush that ends it.
   void SetDeferredFlush(bool on) { deferredFlush_ = on; }
   bool DeferredFlush() const { return deferredFlush_; }
   // The lowest free cluster, or 0 when the card is full.
@@ -246,6 +256,8 @@ class CardFs {
   uint32_t RootEntryCount() const { return mounted_ ? volume_.rootEntries : 0; }
 
   // --- Files ---
+  // Deletes a file (not a folder, not the volume label), and the long-name
+  // parts another system wrote before its entry; 0 when there is none.
   int CardDeleteFile(std::string_view dir, std::string_view name11);
   // Copies a PC file to the card (an older copy is deleted first). Polls the
   // progress window's cancel once per cluster; a cancelled or failed write
