@@ -160,6 +160,12 @@ TEST_F(Format, TheCheckMountsTheFreshCardAndShowsItsSpace) {
   EXPECT_EQ(std::find(lines.begin(), lines.end(), "Ricerca PBR"), lines.end());
   EXPECT_EQ(r.card.CountFreeClusters(), 32409u);
   EXPECT_EQ(r.card.CountChains(), 0u);
+  // Trace lines name the areas of the mounted volume.
+  auto traced = [&](const char* line) { return std::find(r.trace.begin(), r.trace.end(), line) != r.trace.end(); };
+  EXPECT_TRUE(traced("Connecting to ZUM-Flash"));
+  EXPECT_TRUE(traced("Reading sector: 287 (8 sectors) [RootDir]"));
+  EXPECT_TRUE(traced("Reading sector: 33 (1 sectors) [FAT]"));
+  EXPECT_TRUE(traced("Reading sector: 32 (1 sectors) [PBR]"));
 }
 
 TEST_F(Format, UnformattedCardIsOfferedTheFormatAndCancelLeavesItUntouched) {

@@ -121,6 +121,21 @@ TEST_F(CliCard, TheCheckOffersTheFormatOfAnUnusableCard) {
   EXPECT_EQ(Sector(32)[510], 0x55);
 }
 
+TEST_F(CliCard, ALostLinkEndsTheCommandAndTheCardStaysAsItWas) {
+  auto sim = Start();
+  ASSERT_EQ(Cmd({"--yes", "card", "format"}).status, 0);
+  WriteBinaryFile(home / "song.mf4", Bytes(70000, 0x5A));
+  // The player hangs up some 50 sector writes into the song: after the
+  // handshake (2 bytes), the mount's 14 sector reads and the first FAT sector.
+  testing::WriteFileOrDie(home / "sim" / "faults", "drop-after " + std::to_string(2 + 516 * 15 + 50) + "\n");
+  auto put = Cmd({"card", "put", (home / "song.mf4").string(), "SONG.MF4"});
+  EXPECT_EQ(put.status, 1);
+  EXPECT_NE(put.err.find("link to the player was lost"), std::string::npos) << put.err;
+  EXPECT_EQ(Cmd({"card", "ls"}).out, "");
+  auto info = Cmd({"card", "info"});
+  EXPECT_NE(info.out.find("free: 32409 clusters"), std::string::npos) << info.out;
+}
+
 TEST_F(CliCard, NamesThatAreNoCardNamesAndNoPlayer) {
   for (std::vector<std::string> args : {std::vector<std::string>{"card", "get", "TOOLONGNAME.DAT", "x"},
                                         {"card", "ls", "a/b"},
