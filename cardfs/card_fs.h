@@ -334,6 +334,7 @@ class CardFs {
   bool IsFat16(const uint8_t* s) const;
   int ReadBootProbe(uint32_t sector, std::array<uint8_t, kSectorBytes>& out);
   bool TakeBootSector(uint16_t offset);
+  int Mount();
 
   SectorAccess& sectors_;
   Player& player_;

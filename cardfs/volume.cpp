@@ -165,13 +165,20 @@ bool CardFs::TakeBootSector(uint16_t offset) {
 }
 
 int CardFs::MountVolume() {
+  int mounted = Mount();
+  if (!mounted) sectors_.areas = {};
+  return mounted;
+}
+
+int CardFs::Mount() {
   Ui& ui = env().ui;
   LinkErrorState() = 0;
   mounted_ = false;
   listActive_ = false;
   mountProblem_.clear();
   dirCache_.clear();
-  sectors_.areas = {};
+  // The trace lines go on naming the areas of the volume mounted last until
+  // this mount has found its own.
   sectors_.Trace("Connecting to ZUM-Flash");
 
   VolumeRecord& v = volume_;
