@@ -555,11 +555,8 @@ int CardFs::CardWriteFile(std::string_view dir, std::string_view name11, const f
   if (!mounted_ || name11.size() != kName11) return 0;
   Env& e = env();
   e.clock.SleepMs(100);
-  CardDeleteFile(dir, name11);
-  if (LinkErrorState() == 1) return 0;
-  CardDirEntry place;
-  if (!FindFreeEntry(dir, place)) return 0;
-
+  // The PC file first: one that cannot be read must not cost the card its
+  // older copy.
   std::string shownPath = Utf8ToLatin1(pcPath.string());
   File f(std::fopen(pcPath.c_str(), "rb"));
   auto size = f ? FileSize(pcPath) : std::nullopt;
@@ -567,6 +564,10 @@ int CardFs::CardWriteFile(std::string_view dir, std::string_view name11, const f
     e.ui.ShowMessage(e.TF("MSG_CANTOPEN", shownPath), e.T("MSG_READERROR"), mb::kIconStop);
     return 0;
   }
+  CardDeleteFile(dir, name11);
+  if (LinkErrorState() == 1) return 0;
+  CardDirEntry place;
+  if (!FindFreeEntry(dir, place)) return 0;
   auto full = [&] {
     e.ui.ShowMessage(e.T("MSG_INSUFFICIENT_SPACE_ON_CARD"), e.T("MSG_CAPTION_WARNING"), mb::kIconExclamation);
     return 0;

@@ -322,9 +322,11 @@ TEST(FilesPcSide, UnreadableSourceAndUncreatableTarget) {
   ASSERT_EQ(r.card.FormatCard(), 1);
   ASSERT_EQ(r.card.CheckCard(), 1);
   fs::path missing = r.dir() / "missing.mf4";
-  EXPECT_EQ(r.card.CardWriteFile("", "MISSING MF4", missing), 0);
-  EXPECT_TRUE(r.rig.ui.Showed(Fmt(r.T("MSG_CANTOPEN"), missing.string())));
   ASSERT_EQ(r.Write("", "THERE   MF4", Bytes(5, 5)), 1);
+  EXPECT_EQ(r.card.CardWriteFile("", "THERE   MF4", missing), 0);
+  EXPECT_TRUE(r.rig.ui.Showed(Fmt(r.T("MSG_CANTOPEN"), missing.string())));
+  // The card keeps its copy.
+  EXPECT_EQ(r.Read("", "THERE   MF4"), Bytes(5, 5));
   fs::path bad = r.dir() / "no-such-folder" / "x.mf4";
   EXPECT_EQ(r.card.CardReadFile("", "THERE   MF4", bad), 0);
   EXPECT_TRUE(r.rig.ui.Showed(Fmt(r.T("MSG_CANTCREATE"), bad.string())));
