@@ -65,6 +65,9 @@ void RegisterLibraryCommands(CommandTable& table);
 void RegisterFirmwareCommands(CommandTable& table);
 // Song import and conversion: convert (cmd_convert.cpp).
 void RegisterConvertCommands(CommandTable& table);
+// The player's card: info, report, check, format, ls, get, put, rm, mkdir
+// (cmd_card.cpp).
+void RegisterCardCommands(CommandTable& table);
 
 // Argument helpers for commands.
 // Removes "--name VALUE" from args; returns VALUE.

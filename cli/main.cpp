@@ -103,6 +103,7 @@ int main(int argc, char** argv) {
   RegisterLibraryCommands(table);
   RegisterFirmwareCommands(table);
   RegisterConvertCommands(table);
+  RegisterCardCommands(table);
 
   std::vector<std::string> args(argv + 1, argv + argc);
   AnswerMode mode = AnswerMode::Ask;

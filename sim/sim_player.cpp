@@ -634,7 +634,7 @@ void SimPlayer::SectorRead(uint32_t sector) {
   bool ok = false;
   if (allowed) {
     if (sector == kIdentifySector) {
-      data = card_->Identify();
+      data = identify ? *identify : card_->Identify();
       ok = true;
     } else {
       ok = card_->Read(sector, data.data());

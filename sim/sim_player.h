@@ -156,6 +156,9 @@ class SimPlayer {
 
   // --- Card and flash ---
   CardImage* Card() { return card_.get(); }
+  // Served instead of the card's own identification block when set (a card
+  // that reports odd geometry).
+  std::optional<Sector> identify;
   bool InCardAccess() const { return cardAccess_; }
   const Bytes& Flash() const { return flash_; }
   FirmwareLog firmware;
