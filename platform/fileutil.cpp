@@ -16,21 +16,29 @@ namespace kestro {
 
 namespace fs = std::filesystem;
 
-std::optional<std::string> ReadTextFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string s((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
-  return s;
+namespace {
+// The whole file in one read where its size is known.
+template <typename Container>
+std::optional<Container> ReadWhole(const fs::path& path) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return std::nullopt;
+  Container out;
+  char buf[65536];
+  while (true) {
+    size_t n = std::fread(buf, 1, sizeof buf, f);
+    out.insert(out.end(), buf, buf + n);
+    if (n < sizeof buf) break;
+  }
+  bool bad = std::ferror(f) != 0;
+  std::fclose(f);
+  if (bad) return std::nullopt;
+  return out;
 }
+}  // namespace
 
-std::optional<Bytes> ReadBinaryFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  Bytes b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
-  return b;
-}
+std::optional<std::string> ReadTextFile(const fs::path& path) { return ReadWhole<std::string>(path); }
+
+std::optional<Bytes> ReadBinaryFile(const fs::path& path) { return ReadWhole<Bytes>(path); }
 
 bool WriteBinaryFile(const fs::path& path, const void* data, size_t size) {
   FILE* f = std::fopen(path.c_str(), "wb");
