@@ -18,6 +18,7 @@
 #include "shell/env.h"
 
 namespace kestro {
+class CardFs;
 class Link;
 class Player;
 }  // namespace kestro
@@ -43,6 +44,8 @@ class Library {
   // The player over USB (media 1 and 2).
   Link* link = nullptr;
   Player* playerLink = nullptr;
+  // The card file system of the player's card (medium 1).
+  CardFs* card = nullptr;
   // The card's folder in a card reader (medium 0).
   std::filesystem::path flashDrive;
   // The user declined to give the card its structure.
@@ -55,6 +58,33 @@ class Library {
   void ReloadPcList();
   // LoadRamSongList: the player-side list from the player's internal memory.
   void LoadRamSongList();
+  // LoadPlayerSongList: empties the player-side list and fills it for the
+  // medium (the card through a card reader or through the player, the
+  // player's memory). False when a card's index could not be read (the
+  // medium is then unusable) or the user declined the structure.
+  bool LoadPlayerSongList();
+  // LoadCardSongList: checks the card's structure (offering to create what
+  // is missing), and fills the list from MINDEX0.DAT and MINDEX2.DAT. Medium 1
+  // runs inside a card access of the caller with the volume mounted.
+  bool LoadCardSongList();
+
+  // --- The card's index files and structure ---
+  // CheckCardStructure: the six index and setup files and the 31 song
+  // folders are all there.
+  bool CheckCardStructure();
+  // CreateCardStructure: adds whatever of them is missing. Also the last
+  // step of a card format.
+  int CreateCardStructure();
+  // RebuildCardIndexes: regenerates the five index files from the card list
+  // and puts them on the card. False when one could not be written.
+  bool RebuildCardIndexes();
+  // The folder the index files are written to and read from: the card's
+  // folder for the card reader, else the install folder.
+  std::filesystem::path IndexDir() const;
+  std::filesystem::path IndexPath(std::string_view name) const { return IndexDir() / std::string(name); }
+  // Set when the last load could not read an index file: the connection
+  // cycle then gives up the medium.
+  bool indexUnreadable = false;
   // The records' side of RefreshLists: without a usable player side the
   // player list is emptied; then the comparison marks the songs on both
   // sides, the status lines 0, 1 (and 3) get the counts, and each list is

@@ -11,7 +11,18 @@ App::App(Env& e, LinkChannels channels, ConnectionView* v)
       cycle(e, link, player, lib, view),
       link(e, std::move(channels), cycle),
       player(link),
+      sectors(link),
+      card(sectors, player),
       firmware(link, cycle, starter) {
+  lib.card = &card;
+  // A formatted card gets the player's structure at once.
+  card.createStructure = [this](CardFs&) {
+    int saved = lib.medium;
+    lib.medium = library::kMediumCard;
+    int r = lib.CreateCardStructure();
+    lib.medium = saved;
+    return r;
+  };
   cycle.SyncLibrary();
 }
 

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "cardfs/card_fs.h"
 #include "library/library.h"
 #include "platform/process.h"
 #include "link/firmware.h"
@@ -31,6 +32,8 @@ class App {
   ConnectionCycle cycle;
   Link link;
   Player player;
+  SectorAccess sectors;
+  CardFs card;
   DetachedStarter starter;
   Firmware firmware;
 

@@ -1,5 +1,6 @@
 #include "shell/connection.h"
 
+#include "cardfs/card_fs.h"
 #include "library/lists.h"
 
 namespace kestro {
@@ -40,26 +41,14 @@ void ConnectionCycle::SyncLibrary() {
 
 void ConnectionCycle::LoadPlayerSongList() {
   SyncLibrary();
-  lib_.player.clear();
-  lib_.moduleError = false;
-  switch (currentMedium) {
-    case library::kMediumCardReader:
-      if (card.loadCardSongList) card.loadCardSongList();
-      break;
-    case library::kMediumCard:
-      if (link_.LinkOpen()) {
-        if (card.loadCardSongList) card.loadCardSongList();
-        player_.CardAccessEnd();
-      }
-      link_.LinkClose();
-      break;
-    case library::kMediumRam:
-      lib_.LoadRamSongList();
-      break;
-    default:
-      break;
+  if (!lib_.LoadPlayerSongList() && lib_.indexUnreadable) {
+    // The card's index cannot be read: the medium is not usable.
+    currentMedium = -1;
+    SyncLibrary();
   }
 }
+
+int ConnectionCycle::CheckCard() { return lib_.card ? lib_.card->CheckCard() : 1; }
 
 std::string ConnectionCycle::MediumText() const {
   if (currentMedium == -1) return env_.T("MSG_MESSAGE_CF6");
@@ -70,7 +59,7 @@ void ConnectionCycle::ShowMediumInfo() {
   if (busy) return;
   switch (currentMedium) {
     case library::kMediumCard:
-      if (link_.linkErrorState == 0 && card.showCardSpace) card.showCardSpace();
+      if (link_.linkErrorState == 0 && lib_.card) lib_.card->ShowCardSpace();
       break;
     case library::kMediumRam:
       env_.ui.SetStatusLine(3, std::nullopt);
@@ -199,12 +188,10 @@ void ConnectionCycle::Commit(int reading) {
     link_.LinkOpen();
     player_.CardAccessBegin();
     player_.CardAccessOpen();
-    if (card.checkCard) {
-      // A card that keeps failing without losing the link must not hold the
-      // cycle for ever.
-      for (int i = 0; i < kCardCheckTries; ++i) {
-        if (card.checkCard() || link_.linkErrorState == 1) break;
-      }
+    // A card that keeps failing without losing the link must not hold the
+    // cycle for ever.
+    for (int i = 0; i < kCardCheckTries; ++i) {
+      if (CheckCard() || link_.linkErrorState == 1) break;
     }
     player_.CardAccessEnd();
     link_.LinkClose();

@@ -32,19 +32,6 @@ class ConnectionView {
   virtual void ClearPlayerListView() {}
 };
 
-// What the card brings to the cycle; installed by the application once the
-// card file system is there. Without it a player with a card is committed
-// without a card check.
-struct CardHooks {
-  // The card check of a commit on medium 1, inside a card access the cycle
-  // opened: 1 when the card is mounted and its root read.
-  std::function<int()> checkCard;
-  // The card's size and free space on status line 2.
-  std::function<void()> showCardSpace;
-  // The player-side list for the medium (card reader or player's card).
-  std::function<void()> loadCardSongList;
-};
-
 class ConnectionCycle final : public ConnectionCycleSide, public FirmwareCycleSide {
  public:
   // Tries of the card check after a commit before the cycle gives up.
@@ -71,7 +58,6 @@ class ConnectionCycle final : public ConnectionCycleSide, public FirmwareCycleSi
   Transport lastTransport = Transport::Ftdi;
   ZumblaInfo lastInfo;
 
-  CardHooks card;
   MountSources mountSources;
 
   // ConnectMedia: one cycle. Returns the current medium (or the last
@@ -98,6 +84,7 @@ class ConnectionCycle final : public ConnectionCycleSide, public FirmwareCycleSi
  private:
   void Commit(int reading);
   void LoadPlayerSongList();
+  int CheckCard();
 
   Env& env_;
   Link& link_;

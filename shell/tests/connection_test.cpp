@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include "cardfs/card_fs.h"
 #include "platform/fileutil.h"
+#include "platform/testing/testsupport.h"
 #include "sim/sim_rig.h"
 
 namespace kestro {
@@ -113,43 +115,80 @@ TEST_F(Cycle, CardInACardReader) {
   fs::create_directories(card);
   ASSERT_TRUE(WriteBinaryFile(card / "MINDEX0.DAT", Bytes(32, 0)));
   ASSERT_TRUE(rig.profile.WriteString("PATH", "Flashdrive", card.string()));
-  int loads = 0;
-  cycle.card.loadCardSongList = [&] { ++loads; };
+  rig.ui.answers = {kIdYes};  // give the card its structure
   EXPECT_EQ(Ticks(3), (std::vector<int>{-1, 0, 0}));
-  EXPECT_EQ(loads, 1);
+  EXPECT_EQ(rig.ui.messages.at(0).text, rig.env.T("MSG_CARD_NO_OK_ZUMBLA"));
   EXPECT_EQ(lib.flashDrive, card);
   EXPECT_TRUE(cycle.PlayerReady());
+  for (const char* f : {"MINDEX2.DAT", "MINDEX4.DAT", "MSETUP.DAT", "MALPHA0.DAT", "MALPHA2.DAT"})
+    EXPECT_TRUE(fs::exists(card / f)) << f;
+  EXPECT_TRUE(fs::is_directory(card / "30"));
+  EXPECT_TRUE(lib.player.empty());
   fs::remove(card / "MINDEX0.DAT");
   int refreshes = view.refreshes;
   EXPECT_EQ(Ticks(2), (std::vector<int>{0, -1}));
   EXPECT_GT(view.refreshes, refreshes);
 }
 
-TEST_F(Cycle, PlayerWithCardIsCheckedAndLoaded) {
-  rig.sim.SetMode(sim::Mode::Card);
-  int checks = 0, loads = 0;
-  cycle.card.checkCard = [&] {
-    ++checks;
-    EXPECT_TRUE(rig.sim.InCardAccess());
-    return 1;
-  };
-  cycle.card.loadCardSongList = [&] { ++loads; };
-  EXPECT_EQ(Ticks(4).back(), 1);
-  EXPECT_EQ(checks, 1);
-  EXPECT_EQ(loads, 1);
+// A player with a card: a card image on the simulated player.
+class CardCycle : public ::testing::Test {
+ protected:
+  static sim::SimConfig Config() {
+    sim::SimConfig c;
+    c.mode = sim::Mode::Card;
+    c.cardBytes = 16 << 20;
+    return c;
+  }
+  CardCycle() : rig(Config()), lib(rig.env), sectors(rig.link), card(sectors, rig.player), cycle(rig.env, rig.link, rig.player, lib, view) {
+    cycle.mountSources = {rig.dir / "no-mounts", {}};
+    lib.card = &card;
+    card.createStructure = [this](CardFs&) {
+      int saved = lib.medium;
+      lib.medium = library::kMediumCard;
+      int r = lib.CreateCardStructure();
+      lib.medium = saved;
+      return r;
+    };
+    testing::FillInstallDir(rig.dir);
+  }
+  int Settle() {
+    for (int i = 0; i < 6 && !cycle.PlayerReady(); ++i) cycle.ConnectMedia();
+    return cycle.currentMedium;
+  }
+  sim::SimRig rig;
+  library::Library lib;
+  SectorAccess sectors;
+  CardFs card;
+  RecordingView view;
+  ConnectionCycle cycle;
+};
+
+TEST_F(CardCycle, AnUnformattedCardIsFormattedOnRequestAndGetsItsStructure) {
+  rig.ui.answers = {kIdOk};  // format the unusable card
+  EXPECT_EQ(Settle(), 1);
+  EXPECT_EQ(rig.ui.messages.at(0).text, rig.env.T("MSG_FLAHBADFORMAT"));
   EXPECT_FALSE(rig.sim.InCardAccess());
-  EXPECT_EQ(rig.ui.Progress().pendingTitle, rig.env.T("MSG_READING_FLASH"));
+  EXPECT_EQ(rig.link.linkErrorState, 0);
+  EXPECT_TRUE(lib.player.empty());
+  EXPECT_FALSE(lib.moduleError);
+  // The format made the player's files and folders.
+  rig.link.LinkOpen();
+  rig.player.CardAccessBegin();
+  rig.player.CardAccessOpen();
+  EXPECT_TRUE(lib.CheckCardStructure());
+  rig.player.CardAccessEnd();
+  rig.link.LinkClose();
+  EXPECT_NE(rig.ui.StatusLine(2), "");  // the card's size and free space
 }
 
-TEST_F(Cycle, ACardThatNeverChecksDoesNotHoldTheCycle) {
-  rig.sim.SetMode(sim::Mode::Card);
-  int checks = 0;
-  cycle.card.checkCard = [&] {
-    ++checks;
-    return 0;  // fails without losing the link
-  };
-  EXPECT_EQ(Ticks(4).back(), 1);
-  EXPECT_EQ(checks, ConnectionCycle::kCardCheckTries);
+TEST_F(CardCycle, DecliningTheFormatLeavesTheCardAlone) {
+  rig.ui.answers = {kIdCancel};
+  Settle();
+  EXPECT_EQ(cycle.currentMedium, 1);
+  EXPECT_EQ(rig.link.linkErrorState, 1);
+  EXPECT_TRUE(lib.player.empty());
+  EXPECT_GE(view.cleared, 1);
+  EXPECT_EQ(rig.ui.CountText(rig.env.T("MSG_FLAHBADFORMAT")), 1);
 }
 
 TEST_F(Cycle, ALostLinkSkipsThreeTicks) {
