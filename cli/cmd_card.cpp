@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cardfs/card_fs.h"
+#include "cli/app_session.h"
 #include "cli/cli.h"
 #include "link/channels.h"
 #include "link/charmap.h"
@@ -24,17 +25,16 @@ int Usage(const char* synopsis) {
   return kUsage;
 }
 
-// The link, the player and the card for the length of one command.
+// The link, the player and the card for the length of one command, in the
+// application context (a format then also gives the card its structure).
 class CardSession {
  public:
   ~CardSession() { Close(); }
 
-  FtdiLibrary ftdi;  // before the link: its FTDI channel refers to it
-  BasicCycleSide cycle;
-  std::unique_ptr<Link> link;
-  std::unique_ptr<Player> player;
-  std::unique_ptr<SectorAccess> sectors;
-  std::unique_ptr<CardFs> card;
+  std::unique_ptr<AppSession> app;
+  Link* link = nullptr;
+  Player* player = nullptr;
+  CardFs* card = nullptr;
   bool open = false;
 
   void Close() {
@@ -46,18 +46,16 @@ class CardSession {
 };
 
 std::unique_ptr<CardSession> OpenCard(Context& ctx) {
-  Env* env = ctx.RequireInstall();
-  if (!env) return nullptr;
   auto s = std::make_unique<CardSession>();
-  if (env->GetText(settings::kSimulator).empty()) s->ftdi = LoadFtdiLibrary(env->ui);
-  s->link = std::make_unique<Link>(*env, MakeLinkChannels(*env, s->ftdi), s->cycle);
+  s->app = OpenApp(ctx);
+  if (!s->app) return nullptr;
+  s->link = &s->app->app.link;
+  s->player = &s->app->app.player;
+  s->card = &s->app->app.card;
   if (!s->link->ChooseTransport()) {
     ctx.Fail("no player is connected");
     return nullptr;
   }
-  s->player = std::make_unique<Player>(*s->link);
-  s->sectors = std::make_unique<SectorAccess>(*s->link);
-  s->card = std::make_unique<CardFs>(*s->sectors, *s->player);
   if (!s->link->LinkOpen()) {
     ctx.Fail("the player's link does not open");
     return nullptr;
