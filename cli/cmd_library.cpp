@@ -200,6 +200,41 @@ int ExportCsv(Context& ctx, std::vector<std::string>& a) {
   return kOk;
 }
 
+int CardStructure(Context& ctx, std::vector<std::string>& a) {
+  if (!a.empty()) return Usage("card structure");
+  auto s = OpenApp(ctx);
+  if (!s) return kFailed;
+  App& app = s->app;
+  int m = app.SettleMedium();
+  if (m != library::kMediumCard && m != library::kMediumCardReader)
+    return ctx.Fail("no card found: connect the player with its card, or put the card in a card reader");
+  bool usb = m == library::kMediumCard;
+  if (usb) {
+    app.link.LinkOpen();
+    app.player.CardAccessBegin();
+    app.player.CardAccessOpen();
+    if (!app.card.Mounted()) app.card.CheckCard();
+  }
+  bool complete = app.lib.CheckCardStructure();
+  if (!complete) {
+    if (usb && !app.card.Mounted()) {
+      app.player.CardAccessEnd();
+      app.link.LinkClose();
+      return ctx.Fail("the card cannot be read");
+    }
+    app.lib.CreateCardStructure();
+    complete = app.lib.CheckCardStructure();
+    std::printf(complete ? "created what was missing\n" : "the structure could not be completed\n");
+  } else {
+    std::printf("complete\n");
+  }
+  if (usb) {
+    app.player.CardAccessEnd();
+    app.link.LinkClose();
+  }
+  return complete ? kOk : kFailed;
+}
+
 }  // namespace
 
 void RegisterLibraryCommands(CommandTable& t) {
@@ -210,6 +245,8 @@ void RegisterLibraryCommands(CommandTable& t) {
                "Texts not named keep their value; each is cut to 31 characters. An MP3 file\n"
                "without a tag gets one; a tag too small for the new texts grows.",
                SongEdit});
+  t.push_back({{"card", "structure"}, "", "check the card's index files and song folders, and create what is missing",
+               "Works on the player's card and on a card in a card reader.", CardStructure});
   t.push_back({{"medium"}, "", "find the connected player or card reader and print the medium",
                "Runs the connection cycle until a medium is taken over (a few seconds at most).", Medium});
   t.push_back({{"songs"}, "", "list the songs of the connected medium: code, title, performer, file", "", Songs});
