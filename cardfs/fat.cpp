@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cardfs/card_fs.h"
+#include "platform/bytes.h"
 #include "link/charmap.h"
 #include "platform/fileutil.h"
 #include "platform/latin1.h"
@@ -13,12 +14,6 @@ namespace kestro {
 namespace fs = std::filesystem;
 
 namespace {
-
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-void PutLe16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v & 0xFF);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
 
 // The directory part of a directory argument in its 11-character form
 // (blank-padded when given shorter); empty for the root.

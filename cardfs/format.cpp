@@ -3,19 +3,13 @@
 #include <cstring>
 
 #include "cardfs/card_fs.h"
+#include "platform/bytes.h"
 #include "platform/fileutil.h"
 
 namespace kestro {
 
 namespace {
 
-void PutLe16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v & 0xFF);
-  p[1] = static_cast<uint8_t>((v >> 8) & 0xFF);
-}
-void PutLe32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 constexpr uint32_t kMaxSectorsPerCluster = 128;  // the boot sector keeps it in a byte
 constexpr uint32_t kClusterLimitPerSize = 65000;

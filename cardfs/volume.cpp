@@ -5,18 +5,13 @@
 #include <optional>
 
 #include "cardfs/card_fs.h"
+#include "platform/bytes.h"
 #include "platform/fileutil.h"
 #include "platform/latin1.h"
 
 namespace kestro {
 
 namespace {
-
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
-}
 
 bool TextAt(const uint8_t* s, size_t at, const char* text6) { return std::memcmp(s + at, text6, 6) == 0; }
 

@@ -116,6 +116,14 @@ int Library::CreateCardStructure() {
   return 1;
 }
 
+int Library::CreateStructureOnFormattedCard() {
+  int saved = medium;
+  medium = kMediumCard;
+  int r = CreateCardStructure();
+  medium = saved;
+  return r;
+}
+
 bool Library::LoadPlayerSongList() {
   player.clear();
   moduleError = false;

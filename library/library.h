@@ -75,6 +75,9 @@ class Library {
   // CreateCardStructure: adds whatever of them is missing. Also the last
   // step of a card format.
   int CreateCardStructure();
+  // The structure on the player's card that a format has just made (the
+  // card's last format step, whatever the medium was before).
+  int CreateStructureOnFormattedCard();
   // RebuildCardIndexes: regenerates the five index files from the card list
   // and puts them on the card. False when one could not be written.
   bool RebuildCardIndexes();

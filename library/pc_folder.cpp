@@ -199,6 +199,23 @@ bool StampSourceName(Env& env, const fs::path& mf4Path) {
   return WriteHeader(env, mf4Path, h);
 }
 
+std::vector<std::string> LoadSuggestionList(const fs::path& path) {
+  std::vector<std::string> out;
+  auto text = ReadTextFile(path);
+  if (!text) return out;
+  size_t pos = 0;
+  while (pos <= text->size()) {
+    size_t nl = text->find('\n', pos);
+    std::string line = text->substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
+    size_t a = line.find_first_not_of(" \t\r");
+    size_t b = line.find_last_not_of(" \t\r");
+    if (a != std::string::npos) out.push_back(line.substr(a, b - a + 1));
+    if (nl == std::string::npos) break;
+    pos = nl + 1;
+  }
+  return out;
+}
+
 std::optional<std::string> DigitWarning(Env& env, const fs::path& mf4Path) {
   Bytes h;
   std::ifstream in(mf4Path, std::ios::binary);

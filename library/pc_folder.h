@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "library/song_record.h"
 #include "shell/env.h"
@@ -57,6 +58,11 @@ bool CopyHeaderTexts(Env& env, const std::filesystem::path& source, const std::f
 
 // StampSourceName: "%s.MF4" of the file's base name at header offset 42.
 bool StampSourceName(Env& env, const std::filesystem::path& mf4Path);
+
+// The lines of a suggestion list ("Artist.dat", "genere.dat" in the install
+// folder), trimmed of surrounding blanks, empty lines left out; empty when
+// the file is missing.
+std::vector<std::string> LoadSuggestionList(const std::filesystem::path& path);
 
 // The after-import check: the text of "MSG_IMPORT_FIRST_4_CHAR_MUST_BE_NOT_DIGIT"
 // when the title, performer or genre of the file's header holds a digit in

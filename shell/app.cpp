@@ -16,13 +16,7 @@ App::App(Env& e, LinkChannels channels, ConnectionView* v)
       firmware(link, cycle, starter) {
   lib.card = &card;
   // A formatted card gets the player's structure at once.
-  card.createStructure = [this](CardFs&) {
-    int saved = lib.medium;
-    lib.medium = library::kMediumCard;
-    int r = lib.CreateCardStructure();
-    lib.medium = saved;
-    return r;
-  };
+  card.createStructure = [this](CardFs&) { return lib.CreateStructureOnFormattedCard(); };
   cycle.SyncLibrary();
 }
 

@@ -9,21 +9,13 @@
 
 #include "link/charmap.h"
 #include "link/player.h"
+#include "platform/bytes.h"
 
 namespace kestro::sim {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
-}
-
-void PutLe32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 std::string Hex(const uint8_t* p, size_t n) {
   static const char* d = "0123456789ABCDEF";

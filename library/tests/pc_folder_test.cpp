@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "library/dbf.h"
@@ -162,6 +163,16 @@ TEST_F(PcFolder, ImportedHeaderTextsForCatalogueAndOtherSongs) {
   EXPECT_FALSE(FillImportedHeader(env, song, plain));
   EXPECT_EQ(ui.Last()->text, env.TF("MSG_CANTOPEN", (dir / "MIDI.DBF").string()));
   EXPECT_EQ(ReadBinaryFile(song).value(), original);
+}
+
+TEST_F(PcFolder, SuggestionListsShipTrimmed) {
+  auto artists = LoadSuggestionList(dir / "Artist.dat");
+  auto genres = LoadSuggestionList(dir / "genere.dat");
+  EXPECT_FALSE(artists.empty());
+  EXPECT_NE(std::find(genres.begin(), genres.end(), "POP"), genres.end());
+  testing::WriteFileOrDie(dir / "list.dat", "  uno \r\n\n\tdue\n   \ntre");
+  EXPECT_EQ(LoadSuggestionList(dir / "list.dat"), (std::vector<std::string>{"uno", "due", "tre"}));
+  EXPECT_TRUE(LoadSuggestionList(dir / "missing.dat").empty());
 }
 
 TEST_F(PcFolder, HeaderCopyStampAndDigitCheck) {

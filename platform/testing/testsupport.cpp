@@ -51,11 +51,8 @@ void FillInstallDir(const fs::path& dir) {
   }
 }
 
-RunResult Run(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-              const std::string& input) {
-  RunResult r;
-  int inPipe[2], outPipe[2], errPipe[2];
-  if (pipe(inPipe) || pipe(outPipe) || pipe(errPipe)) return r;
+namespace {
+std::vector<std::string> MergedEnvironment(const std::map<std::string, std::string>& env) {
   std::map<std::string, std::string> merged;
   for (char** e = environ; *e; ++e) {
     std::string s(*e);
@@ -63,8 +60,18 @@ RunResult Run(const std::vector<std::string>& argv, const std::map<std::string, 
     if (eq != std::string::npos) merged[s.substr(0, eq)] = s.substr(eq + 1);
   }
   for (const auto& [k, v] : env) merged[k] = v;
-  std::vector<std::string> envStrings;
-  for (const auto& [k, v] : merged) envStrings.push_back(k + "=" + v);
+  std::vector<std::string> out;
+  for (const auto& [k, v] : merged) out.push_back(k + "=" + v);
+  return out;
+}
+}  // namespace
+
+RunResult Run(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+              const std::string& input) {
+  RunResult r;
+  int inPipe[2], outPipe[2], errPipe[2];
+  if (pipe(inPipe) || pipe(outPipe) || pipe(errPipe)) return r;
+  std::vector<std::string> envStrings = MergedEnvironment(env);
   std::vector<char*> envp;
   for (auto& s : envStrings) envp.push_back(s.data());
   envp.push_back(nullptr);
@@ -134,20 +141,6 @@ RunResult Run(const std::vector<std::string>& argv, const std::map<std::string, 
 
 std::string Python3() { return "/usr/bin/python3"; }
 
-namespace {
-std::vector<std::string> MergedEnvironment(const std::map<std::string, std::string>& env) {
-  std::map<std::string, std::string> merged;
-  for (char** e = environ; *e; ++e) {
-    std::string s(*e);
-    size_t eq = s.find('=');
-    if (eq != std::string::npos) merged[s.substr(0, eq)] = s.substr(eq + 1);
-  }
-  for (const auto& [k, v] : env) merged[k] = v;
-  std::vector<std::string> out;
-  for (const auto& [k, v] : merged) out.push_back(k + "=" + v);
-  return out;
-}
-}  // namespace
 
 BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
                                      const std::map<std::string, std::string>& env) {

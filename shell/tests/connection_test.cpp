@@ -142,13 +142,7 @@ class CardCycle : public ::testing::Test {
   CardCycle() : rig(Config()), lib(rig.env), sectors(rig.link), card(sectors, rig.player), cycle(rig.env, rig.link, rig.player, lib, view) {
     cycle.mountSources = {rig.dir / "no-mounts", {}};
     lib.card = &card;
-    card.createStructure = [this](CardFs&) {
-      int saved = lib.medium;
-      lib.medium = library::kMediumCard;
-      int r = lib.CreateCardStructure();
-      lib.medium = saved;
-      return r;
-    };
+    card.createStructure = [this](CardFs&) { return lib.CreateStructureOnFormattedCard(); };
     testing::FillInstallDir(rig.dir);
   }
   int Settle() {
