@@ -98,5 +98,20 @@ TEST_F(CliLibrary, MediumSongsCompareSearchAndExport) {
   EXPECT_NE(testing::ReadFileOrEmpty(home / "pc.csv").find(";AZZURRO;CELENTANO\n"), std::string::npos);
 }
 
+TEST_F(CliLibrary, ThePlayersCardGetsFormattedAndItsStructure) {
+  auto sim = Start({"--mode", "card", "--card-mb", "16"});
+  EXPECT_EQ(Cmd({"--no", "songs"}).out, "0 songs\n");  // an unusable card, format declined
+  auto songsOut = Cmd({"--yes", "songs"});               // formatted, structure made
+  EXPECT_EQ(songsOut.status, 0) << songsOut.err;
+  EXPECT_EQ(songsOut.out, "0 songs\n");
+  EXPECT_EQ(Cmd({"card", "structure"}).out, "complete\n");
+  ASSERT_EQ(Cmd({"card", "rm", "MINDEX4.DAT"}).status, 0);
+  auto fixed = Cmd({"card", "structure"});
+  EXPECT_EQ(fixed.status, 0) << fixed.err;
+  EXPECT_EQ(fixed.out, "created what was missing\n");
+  EXPECT_NE(Cmd({"card", "ls"}).out.find("MINDEX4.DAT"), std::string::npos);
+  EXPECT_EQ(Cmd({"medium"}).out.substr(0, 24), "1 player with its card\nf");
+}
+
 }  // namespace
 }  // namespace kestro
