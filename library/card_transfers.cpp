@@ -205,6 +205,7 @@ int Library::SendSongsToCard() {
   int shown = 0;
   if (usb) card->SetDeferredFlush(true);
   for (auto& p : player) p.mark = false;
+  const size_t listedBefore = player.size();
   for (auto& r : pc) {
     if (!r.selected || r.existsOnTarget) continue;
     if (CardLinkLost()) {
@@ -263,7 +264,14 @@ int Library::SendSongsToCard() {
   }
   if (usb) {
     card->SetDeferredFlush(false);
-    card->FlushFat();
+    if (!card->FlushFat()) {
+      // The new entries did not reach the card: the batch's songs are not
+      // known to be there, and the list must not show them.
+      for (size_t i = listedBefore; i < player.size(); ++i) player[i].mark = true;
+      for (auto& o : outcomes) {
+        if (o.outcome == Outcome::Done) o.outcome = Outcome::Failed;
+      }
+    }
   }
   CompactMarked(player);
   RebuildCardIndexes();

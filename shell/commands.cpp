@@ -32,18 +32,21 @@ class CardBracket {
   CardBracket& operator=(const CardBracket&) = delete;
 
   // LinkOpen; with `handshake` CardAccessBegin and CardAccessOpen; with
-  // `mount` the volume mounted (the card check of a connection when it is
-  // not). False when the player or its card cannot be used now.
+  // `mount` the volume mounted: the card check of a connection runs when it
+  // is not, and after a card operation that lost the link (what the card
+  // holds then may differ from what was kept of it). False when the player
+  // or its card cannot be used now.
   bool Open(bool handshake, bool mount) {
+    const bool remount = mount && (!app_.card.Mounted() || app_.link.linkErrorState != 0);
     app_.link.linkErrorState = 0;
     if (!app_.link.LinkOpen()) {
       app_.link.LinkClose();
       return false;
     }
     open_ = true;
-    if (handshake || (mount && !app_.card.Mounted())) BeginAccess();
+    if (handshake || remount) BeginAccess();
     if (app_.link.linkErrorState == 1) return false;
-    if (mount && !app_.card.Mounted()) return app_.card.CheckCard() == 1;
+    if (remount) return app_.card.CheckCard() == 1;
     return true;
   }
   // The operation ended the card access itself.
@@ -183,8 +186,6 @@ CommandStatus RegenerateCardIndexes(App& app) {
   app.env.clock.SleepMs(100);
   if (!app.RequirePlayerReady()) return CommandStatus::NotReady;
   app.env.ui.SetProgressTitle(app.env.T("MSG_REGEN_INDEX_FILE"));
-  // A card that could not be mounted has no folders to read.
-  if (medium == kMediumCard && app.link.linkErrorState != 0) return CommandStatus::NotAvailable;
   app.env.ui.BeginWaitCursor();
   int r = 0;
   if (medium == kMediumCard) {
