@@ -26,7 +26,7 @@ std::string Shown(const fs::path& p) { return Utf8ToLatin1(p.string()); }
 // Deletes one of a code's two files. `tried` names it for the message.
 bool DeleteCardFile(Library& lib, uint16_t code, bool mp3, std::string& tried) {
   if (lib.medium == kMediumCard) {
-    tried = Fmt("%d\\%s", SongFolderOf(code), SongFileName(code, mp3));
+    tried = Fmt("%d/%s", SongFolderOf(code), SongFileName(code, mp3));
     return lib.card->CardDeleteFile(FolderName11(SongFolderOf(code)), SongName11(code, mp3 ? "MP3" : "MF4")) == 1;
   }
   fs::path p = ReaderSongPath(lib.flashDrive, code, mp3);

@@ -478,7 +478,7 @@ TEST_F(UsbCard, DeletingRemovesBothFilesOfTheSelectedSongsOnly) {
   b.SelectPlayer({2});
   r.rig.ui.answers = {kIdYes};
   ASSERT_EQ(lib().DeleteCardSongs("Cancella"), 1);
-  EXPECT_EQ(r.rig.ui.Last()->text, r.rig.env.TF("MSG_CANTDELETE", "2\\00002.MP3"));
+  EXPECT_EQ(r.rig.ui.Last()->text, r.rig.env.TF("MSG_CANTDELETE", "2/00002.MP3"));
   EXPECT_EQ(r.rig.ui.Last()->caption, r.rig.env.T("MSG_CAPTION_ERROR"));
   EXPECT_EQ(Summary(lib().player), (std::vector<Listed>{{3, "D", "P", "00003.MF4"}}));
 
