@@ -68,6 +68,9 @@ void RegisterConvertCommands(CommandTable& table);
 // The player's card: info, report, check, format, ls, get, put, rm, mkdir
 // (cmd_card.cpp).
 void RegisterCardCommands(CommandTable& table);
+// Songs moved and deleted: send, fetch, delete, recover, clear-card
+// (cmd_transfer.cpp).
+void RegisterTransferCommands(CommandTable& table);
 
 // Argument helpers for commands.
 // Removes "--name VALUE" from args; returns VALUE.

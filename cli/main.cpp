@@ -104,6 +104,7 @@ int main(int argc, char** argv) {
   RegisterFirmwareCommands(table);
   RegisterConvertCommands(table);
   RegisterCardCommands(table);
+  RegisterTransferCommands(table);
 
   std::vector<std::string> args(argv + 1, argv + argc);
   AnswerMode mode = AnswerMode::Ask;

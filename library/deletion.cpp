@@ -10,6 +10,7 @@ namespace kestro::library {
 namespace fs = std::filesystem;
 
 int Library::DeleteRamSongs() {
+  outcomes.clear();
   env.ui.BeginWaitCursor();
   int s = SelectedCount(player);
   int n = static_cast<int>(player.size());
@@ -23,7 +24,8 @@ int Library::DeleteRamSongs() {
     return 0;
   }
   if (s == n) {
-    playerLink->DeleteAllRamFiles();
+    bool deleted = playerLink->DeleteAllRamFiles() == 1;
+    for (const auto& r : player) outcomes.push_back({r.fileName, "", deleted ? Outcome::Done : Outcome::Failed});
     player.clear();
   } else {
     env.ui.SetProgressTitle(env.T("MSG_DELETE_SONG_FROM_RAM"));
@@ -33,7 +35,8 @@ int Library::DeleteRamSongs() {
       if (!r.selected) continue;
       r.mark = true;
       env.ui.ProgressLine1(env.TF("MSG_DELETING_SONG_NAME_FILE_NAME", r.title, ""));
-      playerLink->DeleteRamFile(r.code);
+      bool deleted = playerLink->DeleteRamFile(r.code) == 1;
+      outcomes.push_back({r.fileName, "", deleted ? Outcome::Done : Outcome::Failed});
       env.ui.ProgressStep(1);
       env.clock.SleepMs(1000);
       if (AskAbort()) break;
@@ -47,6 +50,7 @@ int Library::DeleteRamSongs() {
 }
 
 int Library::DeletePcSongs(const std::string& caption) {
+  outcomes.clear();
   env.ui.BeginWaitCursor();
   int s = SelectedCount(pc);
   if (s == 0) {
@@ -61,6 +65,8 @@ int Library::DeletePcSongs(const std::string& caption) {
   for (auto& r : pc) {
     if (!r.selected) continue;
     RemovePcSong(r.fileName, false);
+    std::error_code ec;
+    outcomes.push_back({r.fileName, "", fs::exists(r.fileName, ec) ? Outcome::Failed : Outcome::Done});
     if (AskAbort()) break;
   }
   env.ui.EndCursor();

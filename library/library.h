@@ -125,6 +125,48 @@ class Library {
   // asks "MSG_ASK_ABORT"; true to stop.
   bool AskAbort();
   int SelectedCount(const SongList& list) const;
+
+  // --- The card's songs (media 0 and 1; medium 2 passes on to the
+  // player's memory). Medium 1 runs inside a card access of the caller
+  // with the volume mounted; medium 0 works on the files under
+  // `flashDrive`. Each returns 1 when it ran (also when the user stopped
+  // it midway) and 0 when nothing was done. ---
+  // SendSongsToCard: the selected PC songs onto the card.
+  int SendSongsToCard();
+  // CopyCardSongsToPc: the selected card songs into OLD_MF4.
+  int CopyCardSongsToPc();
+  // DeleteCardSongs: the selected card songs; `caption` of the question.
+  int DeleteCardSongs(const std::string& caption);
+  // RecoverCardFromFolders: the card list and its index files anew from
+  // the song files in folders 0 to 30.
+  int RecoverCardFromFolders();
+  // ClearCard: empties the card and gives it the player's structure.
+  int ClearCard();
+
+  // Free bytes on the card and the unit a song's size is rounded up to;
+  // nothing when the card cannot be asked.
+  struct CardSpace {
+    uint64_t freeBytes = 0;
+    uint64_t unit = 512;
+  };
+  std::optional<CardSpace> ReadCardSpace();
+  // After a question in the middle of a card access the player is asked
+  // for the card again (medium 1).
+  void ReopenCardAccess();
+  // AskAbort, with the card asked for again after the question.
+  bool AskCardAbort();
+  // The player's link is gone in the middle of a card operation.
+  bool CardLinkLost() const;
+
+  // What the last transfer or deletion did with each selected song, for
+  // front ends that report song by song.
+  enum class Outcome { Done, Skipped, Failed };
+  struct SongOutcome {
+    std::string song;    // the PC file, or the player's "%05d.MF4"
+    std::string target;  // where it went: the card or PC file name ("" when not known)
+    Outcome outcome = Outcome::Done;
+  };
+  std::vector<SongOutcome> outcomes;
 };
 
 // A song title as a file name on the PC.

@@ -22,6 +22,7 @@ int FindByTitleAndAuthor(const SongRecord& r, const SongList& list) {
 }  // namespace
 
 int Library::SendSongsToRam() {
+  outcomes.clear();
   env.ui.SetProgressTitle(env.T("MSG_PROGRESS_TITLE_SAVE_TO_RAM"));
   if (!playerLink) return 0;
   uint64_t freeBytes = playerLink->RamFreeForNewSong();
@@ -34,7 +35,10 @@ int Library::SendSongsToRam() {
     if (r.existsOnTarget) {
       int a = env.ui.ShowMessage(env.TF("MSG_ALREADY_EXIST", r.title), env.T("MSG_CAPTION_WARNING"),
                                  mb::kYesNo | mb::kIconQuestion);
-      if (a != kIdYes) continue;
+      if (a != kIdYes) {
+        outcomes.push_back({r.fileName, "", Outcome::Skipped});
+        continue;
+      }
     }
     uint64_t size = FileSize(r.fileName).value_or(r.fileSize);
     needed += size + 8;
@@ -74,7 +78,8 @@ int Library::SendSongsToRam() {
     ++running;
     env.ui.ProgressLine1(env.TF("MSG_COPY_IN_ZUMBLA", r.title, running, songs));
     env.ui.ProgressLine2(env.T("MSG_NON_SCOLLEGARE_ZUM"));
-    playerLink->WriteRamFile(r.fileName);
+    bool written = playerLink->WriteRamFile(r.fileName) == 1;
+    outcomes.push_back({r.fileName, "", written ? Outcome::Done : Outcome::Failed});
     env.ui.Repaint();
     env.ui.ProgressStep(1);
     if (AskAbort()) break;
@@ -85,6 +90,7 @@ int Library::SendSongsToRam() {
 }
 
 int Library::CopyRamSongsToPc() {
+  outcomes.clear();
   env.ui.SetProgressTitle("");
   int count = SelectedCount(player);
   if (count == 0 || !playerLink) return 0;
@@ -104,12 +110,16 @@ int Library::CopyRamSongsToPc() {
         int old = FindByTitleAndAuthor(r, pc);
         if (old >= 0) RemovePcSong(pc[static_cast<size_t>(old)].fileName, false);
         replace = true;
+      } else {
+        outcomes.push_back({r.fileName, "", Outcome::Skipped});
       }
     }
     if (copy) {
       env.ui.ProgressLine1(Fmt("Copia nel computer: %s  (%d:%d)", r.title, running, count) + std::string(20, ' '));
       // Two different songs of the same title must not overwrite each other.
-      playerLink->ReadRamFile(PcPathForTitle(r.title, "MF4", replace), r.code);
+      fs::path dest = PcPathForTitle(r.title, "MF4", replace);
+      bool read = playerLink->ReadRamFile(dest, r.code) == 1;
+      outcomes.push_back({r.fileName, read ? dest.string() : "", read ? Outcome::Done : Outcome::Failed});
     }
     env.clock.SleepMs(100);
     env.ui.Repaint();

@@ -80,10 +80,12 @@ class ConnectionCycle final : public ConnectionCycleSide, public FirmwareCycleSi
 
   // Keeps the library's view of the player side in step with the medium.
   void SyncLibrary();
+  // The player-side list anew for the medium; a card whose index cannot be
+  // read gives up the medium.
+  void LoadPlayerSongList();
 
  private:
   void Commit(int reading);
-  void LoadPlayerSongList();
   int CheckCard();
 
   Env& env_;
