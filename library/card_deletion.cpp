@@ -80,17 +80,8 @@ int Library::DeleteCardSongs(const std::string& caption) {
   if (medium == kMediumRam) return DeleteRamSongs();
   const bool usb = medium == kMediumCard;
   if (usb ? !(card && card->Mounted() && playerLink) : (medium != kMediumCardReader || flashDrive.empty())) return 0;
-  env.ui.BeginWaitCursor();
-  int s = SelectedCount(player);
-  if (s == 0) {
-    env.ui.EndCursor();
-    return 0;
-  }
-  if (env.ui.ShowMessage(env.TF("MSG_N_SONG_WILL_BE_DELETED_PERMANENTLY", s), caption,
-                         mb::kYesNo | mb::kIconQuestion) != kIdYes) {
-    env.ui.EndCursor();
-    return 0;
-  }
+  int s = ConfirmDelete(player, caption);
+  if (s == 0) return 0;
   ReopenCardAccess();
   env.ui.SetProgressTitle(env.T("MSG_DELETE_SONG_FROM_CF"));
   env.ui.ProgressStart(10 * s);

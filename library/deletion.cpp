@@ -11,18 +11,10 @@ namespace fs = std::filesystem;
 
 int Library::DeleteRamSongs() {
   outcomes.clear();
-  env.ui.BeginWaitCursor();
-  int s = SelectedCount(player);
+  if (!playerLink) return 0;
   int n = static_cast<int>(player.size());
-  if (s == 0 || !playerLink) {
-    env.ui.EndCursor();
-    return 0;
-  }
-  if (env.ui.ShowMessage(env.TF("MSG_N_SONG_WILL_BE_DELETED_PERMANENTLY", s), env.T("MSG_CANCELLA"),
-                         mb::kYesNo | mb::kIconQuestion) != kIdYes) {
-    env.ui.EndCursor();
-    return 0;
-  }
+  int s = ConfirmDelete(player, env.T("MSG_CANCELLA"));
+  if (s == 0) return 0;
   if (s == n) {
     bool deleted = playerLink->DeleteAllRamFiles() == 1;
     for (const auto& r : player) outcomes.push_back({r.fileName, "", deleted ? Outcome::Done : Outcome::Failed});
@@ -51,17 +43,7 @@ int Library::DeleteRamSongs() {
 
 int Library::DeletePcSongs(const std::string& caption) {
   outcomes.clear();
-  env.ui.BeginWaitCursor();
-  int s = SelectedCount(pc);
-  if (s == 0) {
-    env.ui.EndCursor();
-    return 0;
-  }
-  if (env.ui.ShowMessage(env.TF("MSG_N_SONG_WILL_BE_DELETED_PERMANENTLY", s), caption,
-                         mb::kYesNo | mb::kIconQuestion) != kIdYes) {
-    env.ui.EndCursor();
-    return 0;
-  }
+  if (ConfirmDelete(pc, caption) == 0) return 0;
   for (auto& r : pc) {
     if (!r.selected) continue;
     RemovePcSong(r.fileName, false);

@@ -124,6 +124,16 @@ bool Library::AskAbort() {
          kIdYes;
 }
 
+int Library::ConfirmDelete(const SongList& list, const std::string& caption) {
+  env.ui.BeginWaitCursor();
+  int s = SelectedCount(list);
+  if (s > 0 && env.ui.ShowMessage(env.TF("MSG_N_SONG_WILL_BE_DELETED_PERMANENTLY", s), caption,
+                                  mb::kYesNo | mb::kIconQuestion) == kIdYes)
+    return s;
+  env.ui.EndCursor();
+  return 0;
+}
+
 int Library::SelectedCount(const SongList& list) const {
   int n = 0;
   for (const auto& r : list) n += r.selected ? 1 : 0;

@@ -125,6 +125,11 @@ class Library {
   // asks "MSG_ASK_ABORT"; true to stop.
   bool AskAbort();
   int SelectedCount(const SongList& list) const;
+  // The opening of every delete: the wait cursor, the count of selected
+  // rows and the question "MSG_N_SONG_WILL_BE_DELETED_PERMANENTLY". The count
+  // when the user agreed; 0 (cursor restored) when nothing is selected or the
+  // answer is not Yes.
+  int ConfirmDelete(const SongList& list, const std::string& caption);
 
   // --- The card's songs (media 0 and 1; medium 2 passes on to the
   // player's memory). Medium 1 runs inside a card access of the caller

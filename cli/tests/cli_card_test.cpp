@@ -1,6 +1,7 @@
 // kestro-cli card ... against zumbla-sim.
 #include <gtest/gtest.h>
 
+#include "cli/tests/cli_sim_fixture.h"
 #include "platform/fileutil.h"
 #include "platform/testing/testsupport.h"
 #include "sim/sim_process.h"
@@ -11,34 +12,23 @@ namespace {
 namespace fs = std::filesystem;
 using testing::TempDir;
 
-class CliCard : public ::testing::Test {
+const std::vector<std::string> kCardMode = {"--mode", "card", "--card-mb", "16"};
+
+class CliCard : public CliWithSimulator {
  protected:
   void SetUp() override {
-    ASSERT_EQ(Cmd({"install", (home / "inst").string()}).status, 0);
-    ASSERT_EQ(Cmd({"ini", "set", "Link", "Simulator", sock}).status, 0);
+    CliWithSimulator::SetUp();
     ASSERT_EQ(Cmd({"ini", "set", "SETTINGS", "CURRLANGUAGE", "ENGLISH"}).status, 0);
-  }
-  testing::RunResult Cmd(std::vector<std::string> args) {
-    args.insert(args.begin(), testing::BuiltProgram("kestro-cli").string());
-    return testing::Run(args, {{"ZUMBLA_HOME", home.path().string()}});
-  }
-  std::unique_ptr<sim::SimProcess> Start() {
-    auto p = std::make_unique<sim::SimProcess>(testing::BuiltProgram("zumbla-sim"), home / "sim", sock,
-                                               std::vector<std::string>{"--mode", "card", "--card-mb", "16"});
-    EXPECT_TRUE(p->Running());
-    return p;
   }
   Bytes Sector(uint32_t n) {
     Bytes all = ReadBinaryFile(home / "sim" / "card.img").value_or(Bytes());
     if (all.size() < (n + 1) * 512u) return {};
     return Bytes(all.begin() + n * 512, all.begin() + (n + 1) * 512);
   }
-  TempDir home;
-  std::string sock = (home / "zumbla.sock").string();
 };
 
 TEST_F(CliCard, FormatFilesAndFoldersThroughThePlayer) {
-  auto sim = Start();
+  auto sim = Start(kCardMode);
   auto info = Cmd({"card", "info"});
   EXPECT_EQ(info.status, 1);
   EXPECT_NE(info.out.find("configuration: 0x848a\ncylinders: 512\nheads: 2\nsectors per track: 32\n"),
@@ -115,7 +105,7 @@ TEST_F(CliCard, FormatFilesAndFoldersThroughThePlayer) {
 }
 
 TEST_F(CliCard, TheCheckOffersTheFormatOfAnUnusableCard) {
-  auto sim = Start();
+  auto sim = Start(kCardMode);
   auto no = Cmd({"--no", "card", "check"});
   EXPECT_EQ(no.status, 1);
   EXPECT_NE(no.err.find("The card is not formatted for Zumbla."), std::string::npos) << no.err;
@@ -127,7 +117,7 @@ TEST_F(CliCard, TheCheckOffersTheFormatOfAnUnusableCard) {
 }
 
 TEST_F(CliCard, ALostLinkEndsTheCommandAndTheCardStaysAsItWas) {
-  auto sim = Start();
+  auto sim = Start(kCardMode);
   ASSERT_EQ(Cmd({"--yes", "card", "format"}).status, 0);
   WriteBinaryFile(home / "song.mf4", Bytes(70000, 0x5A));
   // The player hangs up some 50 sector writes into the song: after the

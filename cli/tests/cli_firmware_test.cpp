@@ -2,6 +2,7 @@
 // harvo through a web server on 127.0.0.1.
 #include <gtest/gtest.h>
 
+#include "cli/tests/cli_sim_fixture.h"
 #include "link/tests/made_up_firmware.h"
 #include "platform/fileutil.h"
 #include "platform/testing/testsupport.h"
@@ -14,22 +15,8 @@ namespace fs = std::filesystem;
 using testing::MadeUpFirmware;
 using testing::TempDir;
 
-class CliFirmware : public ::testing::Test {
+class CliFirmware : public CliWithSimulator {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(Cmd({"install", (home / "inst").string()}).status, 0);
-    ASSERT_EQ(Cmd({"ini", "set", "Link", "Simulator", sock}).status, 0);
-  }
-  testing::RunResult Cmd(std::vector<std::string> args, std::map<std::string, std::string> env = {}) {
-    args.insert(args.begin(), testing::BuiltProgram("kestro-cli").string());
-    env["ZUMBLA_HOME"] = home.path().string();
-    return testing::Run(args, env);
-  }
-  std::unique_ptr<sim::SimProcess> Start(const std::vector<std::string>& args = {}) {
-    auto p = std::make_unique<sim::SimProcess>(testing::BuiltProgram("zumbla-sim"), home / "sim", sock, args);
-    EXPECT_TRUE(p->Running());
-    return p;
-  }
   // The first line of a dictionary text as the terminal shows it.
   std::string Text(const std::string& key) {
     std::string t = Cmd({"text", key}).out;
@@ -42,8 +29,6 @@ class CliFirmware : public ::testing::Test {
   }
   Bytes Flash() { return ReadBinaryFile(home / "sim" / "flash.bin").value_or(Bytes{}); }
 
-  TempDir home;
-  std::string sock = (home / "zumbla.sock").string();
   MadeUpFirmware made;
 };
 

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "cli/tests/cli_sim_fixture.h"
 #include "platform/fileutil.h"
 #include "platform/testing/testsupport.h"
 #include "sim/sim_process.h"
@@ -13,23 +14,8 @@ namespace {
 namespace fs = std::filesystem;
 using testing::TempDir;
 
-class CliPlayer : public ::testing::Test {
+class CliPlayer : public CliWithSimulator {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(Cmd({"install", (home / "inst").string()}).status, 0);
-    ASSERT_EQ(Cmd({"ini", "set", "Link", "Simulator", sock}).status, 0);
-  }
-  testing::RunResult Cmd(std::vector<std::string> args) {
-    args.insert(args.begin(), testing::BuiltProgram("kestro-cli").string());
-    return testing::Run(args, {{"ZUMBLA_HOME", home.path().string()}});
-  }
-  std::unique_ptr<sim::SimProcess> Start(const std::vector<std::string>& args = {}) {
-    auto p = std::make_unique<sim::SimProcess>(testing::BuiltProgram("zumbla-sim"), home / "sim", sock, args);
-    EXPECT_TRUE(p->Running());
-    return p;
-  }
-  TempDir home;
-  std::string sock = (home / "zumbla.sock").string();
 };
 
 TEST_F(CliPlayer, WithoutAPlayer) {

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "cli/tests/cli_sim_fixture.h"
 #include "platform/fileutil.h"
 #include "platform/testing/testsupport.h"
 #include "sim/sim_process.h"
@@ -24,29 +25,17 @@ Bytes Package(const std::string& title, const std::string& performer, size_t bod
   return b;
 }
 
-class CliTransfer : public ::testing::Test {
+class CliTransfer : public CliWithSimulator {
  protected:
   void SetUp() override {
-    ASSERT_EQ(Cmd({"install", (home / "inst").string()}).status, 0);
-    ASSERT_EQ(Cmd({"ini", "set", "Link", "Simulator", sock}).status, 0);
+    CliWithSimulator::SetUp();
     ASSERT_EQ(Cmd({"ini", "set", "SETTINGS", "CURRLANGUAGE", "ENGLISH"}).status, 0);
     fs::create_directories(songs);
     ASSERT_EQ(Cmd({"ini", "set", "PATH", "OLD_MF4", songs.string()}).status, 0);
     ASSERT_TRUE(WriteBinaryFile(songs / "volare.MF4", Package("VOLARE", "MODUGNO")));
     ASSERT_TRUE(WriteBinaryFile(songs / "azzurro.MF4", Package("AZZURRO", "CELENTANO", 9000)));
   }
-  testing::RunResult Cmd(std::vector<std::string> args) {
-    args.insert(args.begin(), testing::BuiltProgram("kestro-cli").string());
-    return testing::Run(args, {{"ZUMBLA_HOME", home.path().string()}});
-  }
-  std::unique_ptr<sim::SimProcess> Start(const std::vector<std::string>& args) {
-    auto p = std::make_unique<sim::SimProcess>(testing::BuiltProgram("zumbla-sim"), home / "sim", sock, args);
-    EXPECT_TRUE(p->Running());
-    return p;
-  }
-  TempDir home;
   fs::path songs = home / "songs";
-  std::string sock = (home / "zumbla.sock").string();
 };
 
 TEST_F(CliTransfer, SongsToThePlayersCardAndBack) {
