@@ -106,36 +106,20 @@ TEST_F(CliFirmware, APlayerThatDoesNotEnterTheUpdateIsNotUpdated) {
   EXPECT_TRUE(Flash().empty());
 }
 
-// A web server that also answers requests sent to it as a proxy, so that
-// the maker's host name of the settings reaches it.
-const char* kServer = R"(
-import functools, http.server, socketserver, sys, urllib.parse
-class Handler(http.server.SimpleHTTPRequestHandler):
-    def translate_path(self, path):
-        print(path, flush=True)
-        return super().translate_path(urllib.parse.urlsplit(path).path)
-    def log_message(self, *args):
-        pass
-handler = functools.partial(Handler, directory=sys.argv[1])
-with socketserver.TCPServer(("127.0.0.1", 0), handler) as server:
-    print(server.server_address[1], flush=True)
-    server.serve_forever()
-)";
 
 TEST_F(CliFirmware, UpdateWithoutAFileDownloadsItWithHarvo) {
   auto sim = Start({"--as", "bulk"});
   Write("www/DOWNLOAD/ZUMBLA.MHX", made.File());
-  Write("server.py", kServer);
-  testing::BackgroundProcess server({testing::Python3(), (home / "server.py").string(), (home / "www").string()});
-  std::string port = server.ReadLine();
-  ASSERT_FALSE(port.empty());
+  // The maker's host name of the settings reaches it as a proxy.
+  testing::HttpServer server(home / "www");
+  ASSERT_FALSE(server.address().empty());
   const std::string previous = MadeUpFirmware(5, 7).File();
   Write("inst/ZUMBLA.MHX", previous);
 
   auto r = Cmd({"--yes", "firmware", "update"},
-               {{"http_proxy", "http://127.0.0.1:" + port}, {"no_proxy", ""}, {"NO_PROXY", ""}});
+               {{"http_proxy", "http://" + server.address()}, {"no_proxy", ""}, {"NO_PROXY", ""}});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(server.ReadLine(), "http://www.zumbla.example.com/DOWNLOAD/ZUMBLA.MHX");
+  EXPECT_EQ(server.NextRequest(), "http://www.zumbla.example.com/DOWNLOAD/ZUMBLA.MHX");
   EXPECT_EQ(testing::ReadFileOrEmpty(home / "inst" / "ZUMBLA.MHX"), made.File());
   EXPECT_FALSE(fs::exists(home / "inst" / "ZUMBLA.tmp"));
   EXPECT_EQ(Flash(), made.flash);
@@ -144,7 +128,7 @@ TEST_F(CliFirmware, UpdateWithoutAFileDownloadsItWithHarvo) {
   // Now the server has nothing: its error page is refused, the file kept.
   fs::remove(home / "www" / "DOWNLOAD" / "ZUMBLA.MHX");
   auto gone = Cmd({"--no", "firmware", "update"},
-                  {{"http_proxy", "http://127.0.0.1:" + port}, {"no_proxy", ""}, {"NO_PROXY", ""}});
+                  {{"http_proxy", "http://" + server.address()}, {"no_proxy", ""}, {"NO_PROXY", ""}});
   EXPECT_EQ(gone.status, 1);
   EXPECT_NE(gone.err.find(Text("MSG_DOWNLOAD_NOT_POSSIBLE")), std::string::npos) << gone.err;
   EXPECT_EQ(testing::ReadFileOrEmpty(home / "inst" / "ZUMBLA.MHX"), made.File());

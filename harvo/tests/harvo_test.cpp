@@ -13,28 +13,13 @@ namespace {
 namespace fs = std::filesystem;
 using testing::TempDir;
 
-const char* kServer = R"(
-import functools, http.server, socketserver, sys, urllib.parse
-class Handler(http.server.SimpleHTTPRequestHandler):
-    # Also answers proxy requests, whose path is a whole address.
-    def translate_path(self, path):
-        return super().translate_path(urllib.parse.urlsplit(path).path)
-    def log_message(self, *args):
-        pass
-handler = functools.partial(Handler, directory=sys.argv[1])
-with socketserver.TCPServer(("127.0.0.1", 0), handler) as server:
-    print(server.server_address[1], flush=True)
-    server.serve_forever()
-)";
 
 class Harvo : public ::testing::Test {
  protected:
   void SetUp() override {
     fs::create_directories(root / "DOWNLOAD");
-    testing::WriteFileOrDie(dir / "server.py", kServer);
-    server = std::make_unique<testing::BackgroundProcess>(
-        std::vector<std::string>{testing::Python3(), (dir / "server.py").string(), root.string()});
-    port = server->ReadLine();
+    server = std::make_unique<testing::HttpServer>(root);
+    port = server->address().substr(std::string("127.0.0.1:").size());
     ASSERT_FALSE(port.empty());
   }
   testing::RunResult Harvo5(const std::string& remote, const fs::path& local, const std::string& hwnd = "1234",
@@ -45,7 +30,7 @@ class Harvo : public ::testing::Test {
 
   TempDir dir;
   fs::path root = dir / "www";
-  std::unique_ptr<testing::BackgroundProcess> server;
+  std::unique_ptr<testing::HttpServer> server;
   std::string port;
 };
 

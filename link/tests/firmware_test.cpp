@@ -411,16 +411,6 @@ TEST_F(FirmwareUpdateBulk, TakesZumblaMhxFromItsOwnRemotePath) {
 
 // --- The download ---
 
-const char* kServer = R"(
-import functools, http.server, socketserver, sys
-class Handler(http.server.SimpleHTTPRequestHandler):
-    def log_message(self, *args):
-        pass
-handler = functools.partial(Handler, directory=sys.argv[1])
-with socketserver.TCPServer(("127.0.0.1", 0), handler) as server:
-    print(server.server_address[1], flush=True)
-    server.serve_forever()
-)";
 
 // Runs the real harvo to its end inside Start, so that the fixed wait that
 // follows finds the file complete.
@@ -444,11 +434,8 @@ class FirmwareDownload : public ::testing::Test {
   FirmwareDownload() : fw(rig.link, cycle, harvo) {
     rig.dict.LoadFromText("", "ENGLISH", rig.ui);
     fs::create_directories(www / "DOWNLOAD");
-    Write(dir / "server.py", kServer);
-    server = std::make_unique<testing::BackgroundProcess>(
-        std::vector<std::string>{testing::Python3(), (dir / "server.py").string(), www.string()});
-    port = server->ReadLine();
-    fw.serverHost = "127.0.0.1:" + port;
+    server = std::make_unique<testing::HttpServer>(www);
+    fw.serverHost = server->address();
     fw.harvoProgram = testing::BuiltProgram("harvo");
     fw.ownerWindow = 4242;
   }
@@ -457,8 +444,7 @@ class FirmwareDownload : public ::testing::Test {
 
   testing::TempDir dir;
   fs::path www = dir / "www";
-  std::unique_ptr<testing::BackgroundProcess> server;
-  std::string port;
+  std::unique_ptr<testing::HttpServer> server;
   SimRig rig;
   BasicFirmwareCycleSide cycle;
   HarvoStarter harvo;
@@ -468,7 +454,7 @@ class FirmwareDownload : public ::testing::Test {
 };
 
 TEST_F(FirmwareDownload, HarvoFetchesTheFileThenItIsProgrammed) {
-  ASSERT_FALSE(port.empty());
+  ASSERT_FALSE(server->address().empty());
   previous.version = "the previous firmware";
   Write(Target(), previous.File());
   Write(www / "DOWNLOAD" / "ZUMBLA2.MHX", made.File());
@@ -480,7 +466,7 @@ TEST_F(FirmwareDownload, HarvoFetchesTheFileThenItIsProgrammed) {
   ASSERT_EQ(harvo.calls.size(), 1u);
   EXPECT_EQ(harvo.calls[0].first, testing::BuiltProgram("harvo"));
   EXPECT_EQ(harvo.calls[0].second,
-            (std::vector<std::string>{"127.0.0.1:" + port, "DOWNLOAD/ZUMBLA2.MHX", Target().string(), "4242", "0"}));
+            (std::vector<std::string>{server->address(), "DOWNLOAD/ZUMBLA2.MHX", Target().string(), "4242", "0"}));
   EXPECT_EQ(harvo.run.out, "hwndToSend=4242\nUpdateProgressBar=0\nExit from procedure\n");
   EXPECT_EQ(Read(Target()), made.File());
   EXPECT_FALSE(fs::exists(Backup()));
@@ -499,7 +485,7 @@ TEST_F(FirmwareDownload, HarvoFetchesTheFileThenItIsProgrammed) {
 }
 
 TEST_F(FirmwareDownload, AnErrorPageIsRefusedAndThePreviousFileKept) {
-  ASSERT_FALSE(port.empty());
+  ASSERT_FALSE(server->address().empty());
   Write(Target(), previous.File());
   // Nothing on the server: it answers with its error page.
   EXPECT_EQ(fw.UpdateFirmware(), FirmwareUpdateResult::NoChoice);
@@ -519,7 +505,7 @@ TEST_F(FirmwareDownload, AnErrorPageIsRefusedAndThePreviousFileKept) {
 }
 
 TEST_F(FirmwareDownload, ACutFileOrNoFileLeavesNoFirmwareBehind) {
-  ASSERT_FALSE(port.empty());
+  ASSERT_FALSE(server->address().empty());
   // No previous file, and a stale backup of an earlier run that must not
   // come back as the firmware.
   Write(Backup(), previous.File());

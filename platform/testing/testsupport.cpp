@@ -199,6 +199,27 @@ int BackgroundProcess::Stop() {
   return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
+HttpServer::HttpServer(const fs::path& root) : scriptDir_(std::make_unique<TempDir>()) {
+  static const char* kScript = R"(
+import functools, http.server, socketserver, sys, urllib.parse
+class Handler(http.server.SimpleHTTPRequestHandler):
+    def translate_path(self, path):
+        print(path, flush=True)
+        return super().translate_path(urllib.parse.urlsplit(path).path)
+    def log_message(self, *args):
+        pass
+handler = functools.partial(Handler, directory=sys.argv[1])
+with socketserver.TCPServer(("127.0.0.1", 0), handler) as server:
+    print(server.server_address[1], flush=True)
+    server.serve_forever()
+)";
+  fs::path script = scriptDir_->path() / "server.py";
+  WriteFileOrDie(script, kScript);
+  process_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{Python3(), script.string(), root.string()});
+  std::string port = process_->ReadLine();
+  if (!port.empty()) address_ = "127.0.0.1:" + port;
+}
+
 std::string ReadFileOrEmpty(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,23 @@ class BackgroundProcess {
   int pid_ = -1;
   int out_ = -1;
   std::string pending_;
+};
+
+// A web server on 127.0.0.1 serving the files of `root` (Python's), which
+// also answers requests sent to it as a proxy; stopped with the object.
+class HttpServer {
+ public:
+  explicit HttpServer(const std::filesystem::path& root);
+  // "127.0.0.1:PORT"; empty when the server did not start.
+  const std::string& address() const { return address_; }
+  // The path (or, through a proxy, the whole address) of the next request.
+  std::string NextRequest(int timeoutMs = 5000) { return process_->ReadLine(timeoutMs); }
+  void Stop() { process_->Stop(); }
+
+ private:
+  std::unique_ptr<TempDir> scriptDir_;
+  std::unique_ptr<BackgroundProcess> process_;
+  std::string address_;
 };
 
 // Debian's interpreter, which has the Python packages the tests need.
