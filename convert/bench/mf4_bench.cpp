@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/bench/midi_bytes.h"
 #include "convert/convert_context.h"
 #include "convert/mf4_converter.h"
 #include "convert/work_files.h"
@@ -27,17 +28,8 @@ using kestro::Bytes;
 namespace fs = std::filesystem;
 using Steady = std::chrono::steady_clock;
 
-void PutVarLen(Bytes& v, uint32_t n) {
-  uint8_t tmp[5];
-  int k = 0;
-  tmp[k++] = static_cast<uint8_t>(n & 0x7F);
-  while (n >>= 7) tmp[k++] = static_cast<uint8_t>(0x80 | (n & 0x7F));
-  while (k) v.push_back(tmp[--k]);
-}
-
-void PutBe32(Bytes& v, uint32_t n) {
-  for (int s = 24; s >= 0; s -= 8) v.push_back(static_cast<uint8_t>(n >> s));
-}
+using kestro::bench::PutBe32;
+using kestro::bench::PutVarLen;
 
 struct TrackData {
   Bytes bytes;

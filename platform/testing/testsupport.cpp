@@ -64,6 +64,21 @@ std::vector<std::string> MergedEnvironment(const std::map<std::string, std::stri
   for (const auto& [k, v] : merged) out.push_back(k + "=" + v);
   return out;
 }
+
+// argv and the environment as execve wants them.
+struct ExecVectors {
+  ExecVectors(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env)
+      : args(argv), envStrings(MergedEnvironment(env)) {
+    for (auto& s : args) argp.push_back(s.data());
+    argp.push_back(nullptr);
+    for (auto& s : envStrings) envp.push_back(s.data());
+    envp.push_back(nullptr);
+  }
+  std::vector<std::string> args;
+  std::vector<std::string> envStrings;
+  std::vector<char*> argp;
+  std::vector<char*> envp;
+};
 }  // namespace
 
 RunResult Run(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
@@ -71,14 +86,7 @@ RunResult Run(const std::vector<std::string>& argv, const std::map<std::string, 
   RunResult r;
   int inPipe[2], outPipe[2], errPipe[2];
   if (pipe(inPipe) || pipe(outPipe) || pipe(errPipe)) return r;
-  std::vector<std::string> envStrings = MergedEnvironment(env);
-  std::vector<char*> envp;
-  for (auto& s : envStrings) envp.push_back(s.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> args = argv;
-  std::vector<char*> argp;
-  for (auto& s : args) argp.push_back(s.data());
-  argp.push_back(nullptr);
+  ExecVectors exec(argv, env);
 
   pid_t pid = fork();
   if (pid == 0) {
@@ -88,7 +96,7 @@ RunResult Run(const std::vector<std::string>& argv, const std::map<std::string, 
     close(inPipe[1]);
     close(outPipe[0]);
     close(errPipe[0]);
-    execve(argp[0], argp.data(), envp.data());
+    execve(exec.argp[0], exec.argp.data(), exec.envp.data());
     _exit(127);
   }
   close(inPipe[0]);
@@ -146,14 +154,7 @@ BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
                                      const std::map<std::string, std::string>& env) {
   int p[2];
   if (pipe(p) != 0) return;
-  std::vector<std::string> envStrings = MergedEnvironment(env);
-  std::vector<char*> envp;
-  for (auto& s : envStrings) envp.push_back(s.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> args = argv;
-  std::vector<char*> argp;
-  for (auto& s : args) argp.push_back(s.data());
-  argp.push_back(nullptr);
+  ExecVectors exec(argv, env);
   pid_ = fork();
   if (pid_ == 0) {
     dup2(p[1], 1);
@@ -161,7 +162,7 @@ BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
     close(p[1]);
     int devnull = open("/dev/null", O_RDONLY);
     if (devnull >= 0) dup2(devnull, 0);
-    execve(argp[0], argp.data(), envp.data());
+    execve(exec.argp[0], exec.argp.data(), exec.envp.data());
     _exit(127);
   }
   close(p[1]);

@@ -10,6 +10,7 @@
 #include "link/player.h"
 #include "platform/fileutil.h"
 #include "platform/testing/testsupport.h"
+#include "link/tests/made_up_firmware.h"
 #include "sim/sim_rig.h"
 
 namespace kestro::sim {
@@ -201,23 +202,7 @@ TEST(SimCard, OpensAnImageThatMkfsFatMade) {
 
 // --- Firmware ---
 
-std::string SRec(char type, uint32_t addr, const Bytes& data) {
-  size_t addrLen = type == '1' ? 2 : type == '2' ? 3 : 4;
-  Bytes rec;
-  rec.push_back(static_cast<uint8_t>(addrLen + data.size() + 1));
-  for (size_t i = 0; i < addrLen; ++i) rec.push_back(static_cast<uint8_t>(addr >> (8 * (addrLen - 1 - i))));
-  rec.insert(rec.end(), data.begin(), data.end());
-  uint8_t sum = 0;
-  for (uint8_t b : rec) sum = static_cast<uint8_t>(sum + b);
-  rec.push_back(static_cast<uint8_t>(~sum));
-  std::string s = std::string("S") + type;
-  char h[3];
-  for (uint8_t b : rec) {
-    std::snprintf(h, sizeof h, "%02X", b);
-    s += h;
-  }
-  return s;
-}
+using testing::SRecord;
 
 class Firmware : public ::testing::Test {
  protected:
@@ -263,11 +248,11 @@ TEST_F(Firmware, UpdateSequenceProgramsTheFlash) {
   EXPECT_EQ(rig.sim.firmware.erased, (std::vector<int>{2, 0, 1, 2, 5, 6}));
   EXPECT_EQ(Control(), 0x1B);
   EXPECT_EQ(Line("HEXDWL"), '\r');
-  EXPECT_EQ(Line(SRec('0', 0, {'h', 'd', 'r'})), '\r');
-  EXPECT_EQ(Line(SRec('1', 0x0010, {1, 2, 3})), '\r');
-  EXPECT_EQ(Line(SRec('2', 0x012340, {0xAA, 0xBB})), '\r');
-  EXPECT_EQ(Line(SRec('3', 0x00050000, {9})), '\r');
-  EXPECT_EQ(Line(SRec('9', 0, {})), '\r');
+  EXPECT_EQ(Line(SRecord('0', 0, {'h', 'd', 'r'})), '\r');
+  EXPECT_EQ(Line(SRecord('1', 0x0010, {1, 2, 3})), '\r');
+  EXPECT_EQ(Line(SRecord('2', 0x012340, {0xAA, 0xBB})), '\r');
+  EXPECT_EQ(Line(SRecord('3', 0x00050000, {9})), '\r');
+  EXPECT_EQ(Line(SRecord('9', 0, {})), '\r');
   EXPECT_EQ(rig.sim.firmware.records, 5);
   EXPECT_EQ(rig.sim.firmware.badRecords, 0);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(Control(), 0x1B);
@@ -299,7 +284,7 @@ TEST_F(Firmware, AnErasedPlayerWithoutNewFirmwareWaitsInMode3) {
   EnterUpdate();
   Line("ES 00");
   Line("HEXDWL");
-  std::string bad = SRec('1', 0x20, {1, 2});
+  std::string bad = SRecord('1', 0x20, {1, 2});
   bad.back() = bad.back() == '0' ? '1' : '0';
   Line(bad);
   Line("RST");
