@@ -1,8 +1,10 @@
 // Commands of the foundation: dictionary files, texts, settings, install.
 #include <cstdio>
+#include <iterator>
 #include <system_error>
 
 #include "cli/cli.h"
+#include "context/install_folder.h"
 #include "platform/fileutil.h"
 #include "platform/latin1.h"
 #include "platform/paths.h"
@@ -72,31 +74,14 @@ int IniSet(Context& ctx, std::vector<std::string>& a) {
   return kOk;
 }
 
-fs::path DefaultInstallDir() {
-  if (const char* z = std::getenv("ZUMBLA_HOME"); z && *z) return fs::path(z) / "Kestro";
-  const char* home = std::getenv("HOME");
-  return fs::path(home ? home : ".") / ".local" / "share" / "kestro";
-}
-
 int Install(Context& ctx, std::vector<std::string>& a) {
   if (a.size() > 1) return Usage("install [DIR]");
-  fs::path dir = a.empty() ? DefaultInstallDir() : fs::path(a[0]);
   std::error_code ec;
-  dir = fs::absolute(dir, ec);
-  fs::path from = ShippedDataDir();
-  if (!fs::is_directory(from, ec)) return ctx.Fail("shipped data not found in " + from.string());
-  fs::create_directories(dir, ec);
-  if (ec) return ctx.Fail("cannot create " + dir.string() + ": " + ec.message());
-  int copied = 0;
-  for (const auto& e : fs::directory_iterator(from, ec)) {
-    if (!e.is_regular_file()) continue;
-    fs::copy_file(e.path(), dir / e.path().filename(), fs::copy_options::overwrite_existing, ec);
-    if (ec) return ctx.Fail("cannot copy " + e.path().string() + ": " + ec.message());
-    ++copied;
-  }
-  if (!ctx.profile.WriteString(settings::kInstallPath.section, settings::kInstallPath.name, dir.string()))
-    return ctx.Fail("cannot write " + ctx.profile.Path().string());
-  std::printf("Installed %d files into %s\nSettings: %s\n", copied, dir.c_str(), ctx.profile.Path().c_str());
+  fs::path dir = fs::absolute(a.empty() ? DefaultInstallDir() : fs::path(a[0]), ec);
+  std::string problem = LayOutInstallFolder(ShippedDataDir(), dir, ctx.profile);
+  if (!problem.empty()) return ctx.Fail(problem);
+  std::printf("Installed %zu files into %s\nSettings: %s\n", std::size(kLaidOutFiles), dir.c_str(),
+              ctx.profile.Path().c_str());
   return kOk;
 }
 
@@ -106,7 +91,8 @@ void RegisterBasicCommands(CommandTable& t) {
   t.push_back({{"install"}, "[DIR]", "lay out the install folder and record it in Zumbla.INI",
                "Copies the shipped data (DICT.DIC, templates, song database) into DIR\n"
                "(default: $ZUMBLA_HOME/Kestro, else ~/.local/share/kestro) and writes\n"
-               "PATH/Installpath into Zumbla.INI of the settings folder.",
+               "PATH/Installpath into Zumbla.INI of the settings folder. Every command\n"
+               "that needs an installation does this by itself when there is none.",
                Install});
   t.push_back({{"dict", "decode"}, "FILE", "print the plain text of a DICT.DIC", "", DictDecode});
   t.push_back({{"dict", "encode"}, "IN OUT", "scramble a plain dictionary text into a DICT.DIC", "", DictEncode});

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "context/install_folder.h"
 #include "platform/latin1.h"
 #include "platform/paths.h"
 
@@ -14,9 +15,15 @@ Context::Context(AnswerMode mode) : ui(mode), profile(ProfilePath()) {}
 
 Env* Context::RequireInstall() {
   if (env_) return env_.get();
-  auto dir = ReadInstallPath(profile);
+  // Without an installation the first run lays one out from the shipped data.
+  FirstRunResult first = InstallFolderOrFirstRun(profile, ShippedDataDir());
+  if (first.laidOut)
+    std::fprintf(stderr, "Kestro: first run, install folder %s laid out (settings: %s)\n", first.installDir->c_str(),
+                 profile.Path().c_str());
+  auto dir = first.installDir;
   if (!dir) {
     ui.SystemMessage("Invalid Installation!", "Kestro - Error:", mb::kIconStop);
+    if (!first.problem.empty()) std::fprintf(stderr, "%s\n", first.problem.c_str());
     return nullptr;
   }
   if (!dict_.Load(*dir, profile, ui)) return nullptr;

@@ -35,6 +35,13 @@ bool App::RequirePlayerReady() {
   return false;
 }
 
+bool ShutdownRequested(const Env& env) { return env.GetInt(settings::kKestroShutdown) != 0; }
+
+void WriteExitKeys(Env& env) {
+  env.WriteInt(settings::kKestroActive, 0);
+  env.WriteInt(settings::kKestroShutdown, 0);
+}
+
 LinkChannels ProgramChannels(Env& env, FtdiLibrary& ftdi) {
   // The FTDI library matters only for a real device.
   if (env.GetText(settings::kSimulator).empty()) ftdi = LoadFtdiLibrary(env.ui);

@@ -47,6 +47,13 @@ class App {
   bool RequirePlayerReady();
 };
 
+// Between programs: another program (the uninstaller) asks a running Kestro
+// to close by setting Settings/"KESTROSHUTDOWN"; the window looks on each
+// tick and ends. Its last act writes that key and the liveness key
+// "KESTROACTIVE" back to 0, which is the answer the asking program waits for.
+bool ShutdownRequested(const Env& env);
+void WriteExitKeys(Env& env);
+
 // The link channels of a program: the simulator's socket when the settings
 // name one, else the real devices (loading the FTDI library into `ftdi`).
 LinkChannels ProgramChannels(Env& env, FtdiLibrary& ftdi);
