@@ -1,6 +1,7 @@
 #include "uninstall/uninstall_dialog.h"
 
 #include <QDialogButtonBox>
+#include <algorithm>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QIcon>
@@ -29,9 +30,13 @@ UninstallDialog::UninstallDialog(const Dictionary& dict, Clock& clock, std::func
 
   text_ = new QLabel(FromSuiteText(dict.GetText("IDC_ARE_YOU_SURE_TO_UNINSTALL")));
   text_->setObjectName("1001");
-  text_->setWordWrap(true);
   text_->setTextFormat(Qt::PlainText);
-  text_->setMinimumWidth(fontMetrics().averageCharWidth() * 48);
+  // Wide enough for the text's own lines; only a very long line wraps.
+  int widest = 0;
+  for (const QString& line : text_->text().split('\n')) widest = std::max(widest, fontMetrics().horizontalAdvance(line));
+  const int chars = fontMetrics().averageCharWidth();
+  text_->setWordWrap(true);
+  text_->setMinimumWidth(std::clamp(widest + chars, chars * 30, chars * 72));
 
   auto* buttons = new QDialogButtonBox;
   ok_ = buttons->addButton(FromSuiteText(dict.GetText("UNINSTALL_IDOK")), QDialogButtonBox::AcceptRole);
@@ -40,7 +45,6 @@ UninstallDialog::UninstallDialog(const Dictionary& dict, Clock& clock, std::func
   cancel_->setObjectName("IDCANCEL");
   // Removing is the step a stray Enter must not take.
   cancel_->setDefault(true);
-  cancel_->setFocus();
   connect(ok_, &QPushButton::clicked, this, [this] { Ok(); });
   connect(cancel_, &QPushButton::clicked, this, [this] { done(0); });
 
@@ -53,6 +57,11 @@ UninstallDialog::UninstallDialog(const Dictionary& dict, Clock& clock, std::func
   layout->addSpacing(8);
   layout->addWidget(buttons);
   layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void UninstallDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  cancel_->setFocus();
 }
 
 void UninstallDialog::Ok() {

@@ -27,6 +27,9 @@ class UninstallDialog final : public QDialog {
   QPushButton* okButton() const { return ok_; }
   QPushButton* cancelButton() const { return cancel_; }
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
  private:
   void Ok();
 
