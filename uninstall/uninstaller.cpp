@@ -38,6 +38,20 @@ bool IsSongFile(const fs::path& p) {
 
 }  // namespace
 
+bool PackageOwns(const fs::path& program, const fs::path& packageList) {
+  auto list = ReadTextFile(packageList);
+  if (!list) return false;
+  const std::string want = program.lexically_normal().string();
+  size_t start = 0;
+  while (start < list->size()) {
+    size_t end = list->find('\n', start);
+    if (end == std::string::npos) end = list->size();
+    if (list->compare(start, end - start, want) == 0) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
 std::string ReadInstallFolder(const ProfileFile& settings) {
   return settings.GetString(settings::kInstallPath.section, settings::kInstallPath.name, "??",
                             static_cast<size_t>(settings::kInstallPath.size));

@@ -32,8 +32,14 @@ struct Places {
   std::filesystem::path settingsDir;  // the folder of Zumbla.INI; the script goes there
   UserFolders folders;                // the user's menu and desktop
   std::filesystem::path sweeper;      // the script runner
-  bool systemWide = false;            // the programs belong to a system package
+  bool systemWide = false;            // the programs belong to the system's package
 };
+
+// True when the package manager's list of the package's files names
+// `program` (dpkg's <package>.list): only then is the package manager the
+// way to remove the programs.
+bool PackageOwns(const std::filesystem::path& program,
+                 const std::filesystem::path& packageList = "/var/lib/dpkg/info/kestro.list");
 
 // PATH/"Installpath", "??" when the key is missing.
 std::string ReadInstallFolder(const ProfileFile& settings);

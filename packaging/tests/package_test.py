@@ -177,4 +177,6 @@ if __name__ == "__main__":
     ap.add_argument("--source", required=True)
     ap.add_argument("--build", required=True)
     ARGS, rest = ap.parse_known_args()
+    ARGS.source = os.path.abspath(ARGS.source)
+    ARGS.build = os.path.abspath(ARGS.build)
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

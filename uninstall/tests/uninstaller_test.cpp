@@ -136,6 +136,16 @@ TEST(Uninstaller, ASystemPackageIsLeftToThePackageManager) {
   EXPECT_EQ(h.clock.SleptMs(), 2 * Uninstaller::kAfterDialogMs);
 }
 
+TEST(Uninstaller, OnlyTheSystemPackagesProgramsAreThePackageManagers) {
+  testing::TempDir dir;
+  testing::WriteFileOrDie(dir / "kestro.list", "/.\n/usr\n/usr/bin\n/usr/bin/kestro-cli\n/usr/bin/kestro-uninstall\n");
+  EXPECT_TRUE(PackageOwns("/usr/bin/kestro-uninstall", dir / "kestro.list"));
+  EXPECT_TRUE(PackageOwns("/usr/bin/../bin/kestro-uninstall", dir / "kestro.list"));
+  EXPECT_FALSE(PackageOwns("/usr/local/bin/kestro-uninstall", dir / "kestro.list"));
+  EXPECT_FALSE(PackageOwns("/usr/bin/kestro-uninstal", dir / "kestro.list"));
+  EXPECT_FALSE(PackageOwns("/usr/bin/kestro-uninstall", dir / "missing.list"));
+}
+
 TEST(Uninstaller, ShutdownHandshake) {
   // Kestro's side: the window's tick every 1.5 s, on the same settings file;
   // the USB agent answers at its first look.
