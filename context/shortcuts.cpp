@@ -62,8 +62,6 @@ std::string ExecArgument(const std::string& s) {
 
 UserFolders CurrentUserFolders() { return {DataHomeDir() / "applications", DesktopDir()}; }
 
-bool InstalledSystemWide(const fs::path& programDir) { return !IsWithin(Canonical(programDir), Canonical(HomeDir())); }
-
 bool MenuServedByInstallation(const Shortcut& s, const fs::path& programDir) {
   auto share = MenuShareDir(programDir);
   std::error_code ec;

@@ -47,10 +47,6 @@ struct UserFolders {
 // The current user's folders (DataHomeDir, DesktopDir).
 UserFolders CurrentUserFolders();
 
-// True when the programs in `programDir` are installed outside the user's
-// home (a system package): the package manager removes them.
-bool InstalledSystemWide(const std::filesystem::path& programDir);
-
 // True when the installation of the programs in `programDir` ships the
 // entry itself in a folder of the menu (<prefix>/share/applications, with
 // <prefix>/share one of the data folders the menu reads).

@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
   const auto programs = ExecutableDir();
   Uninstaller uninstaller(ui, clock, settings, dict, starter,
                           {SettingsDir(), CurrentUserFolders(), programs / "kestro-sweeper",
-                           InstalledSystemWide(programs) && PackageOwns(programs / "kestro-uninstall")});
+                           FromSystemPackage(programs)});
   UninstallDialog dialog(dict, clock, [&] { uninstaller.Removal(); },
                          QString::fromStdString((ShippedDataDir() / "art" / "MainIcon.svg").string()));
   const int result = dialog.exec() == 1 ? 1 : 0;

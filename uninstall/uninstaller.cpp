@@ -38,18 +38,10 @@ bool IsSongFile(const fs::path& p) {
 
 }  // namespace
 
-bool PackageOwns(const fs::path& program, const fs::path& packageList) {
-  auto list = ReadTextFile(packageList);
-  if (!list) return false;
-  const std::string want = program.lexically_normal().string();
-  size_t start = 0;
-  while (start < list->size()) {
-    size_t end = list->find('\n', start);
-    if (end == std::string::npos) end = list->size();
-    if (list->compare(start, end - start, want) == 0) return true;
-    start = end + 1;
-  }
-  return false;
+bool FromSystemPackage(const fs::path& programDir) {
+  std::error_code ec;
+  fs::path dir = fs::weakly_canonical(programDir, ec);
+  return !ec && dir == "/usr/bin";
 }
 
 std::string ReadInstallFolder(const ProfileFile& settings) {

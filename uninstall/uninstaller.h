@@ -35,11 +35,10 @@ struct Places {
   bool systemWide = false;            // the programs belong to the system's package
 };
 
-// True when the package manager's list of the package's files names
-// `program` (dpkg's <package>.list): only then is the package manager the
-// way to remove the programs.
-bool PackageOwns(const std::filesystem::path& program,
-                 const std::filesystem::path& packageList = "/var/lib/dpkg/info/kestro.list");
+// True when the programs in `programDir` are those of the system's package:
+// the package installs them into /usr/bin, where only the package manager
+// puts programs (a build installed by hand goes to /usr/local or the home).
+bool FromSystemPackage(const std::filesystem::path& programDir);
 
 // PATH/"Installpath", "??" when the key is missing.
 std::string ReadInstallFolder(const ProfileFile& settings);

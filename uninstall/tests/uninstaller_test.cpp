@@ -137,13 +137,10 @@ TEST(Uninstaller, ASystemPackageIsLeftToThePackageManager) {
 }
 
 TEST(Uninstaller, OnlyTheSystemPackagesProgramsAreThePackageManagers) {
-  testing::TempDir dir;
-  testing::WriteFileOrDie(dir / "kestro.list", "/.\n/usr\n/usr/bin\n/usr/bin/kestro-cli\n/usr/bin/kestro-uninstall\n");
-  EXPECT_TRUE(PackageOwns("/usr/bin/kestro-uninstall", dir / "kestro.list"));
-  EXPECT_TRUE(PackageOwns("/usr/bin/../bin/kestro-uninstall", dir / "kestro.list"));
-  EXPECT_FALSE(PackageOwns("/usr/local/bin/kestro-uninstall", dir / "kestro.list"));
-  EXPECT_FALSE(PackageOwns("/usr/bin/kestro-uninstal", dir / "kestro.list"));
-  EXPECT_FALSE(PackageOwns("/usr/bin/kestro-uninstall", dir / "missing.list"));
+  EXPECT_TRUE(FromSystemPackage("/usr/bin"));
+  EXPECT_TRUE(FromSystemPackage("/usr/lib/../bin"));
+  EXPECT_FALSE(FromSystemPackage("/usr/local/bin"));
+  EXPECT_FALSE(FromSystemPackage(testing::BuiltProgram("kestro-uninstall").parent_path()));
 }
 
 TEST(Uninstaller, ShutdownHandshake) {
