@@ -35,31 +35,41 @@ constexpr PositionDecodeTables MakePositionDecodeTables() {
 constexpr PositionDecodeTables kPositionDecode = MakePositionDecodeTables();
 
 // How far a and b agree from byte 1 on (byte 0 is equal by construction),
-// at most kLookahead; `cmp` gets the sign of a[i] - b[i] at the first
-// difference, else 0. Compares eight bytes at a time.
-inline int CommonLength(const uint8_t* a, const uint8_t* b, int* cmp) {
-  int i = 1;
+// at most kLookahead, and whether a sorts at or after b. Bytes 1 to 28 are
+// compared as four words (the last two overlap), and the first word that
+// differs is picked without branches: where two strings part is as good as
+// random, so a branch on it would be guessed wrong half the time.
+struct Comparison {
+  int length;
+  bool notLess;
+};
+
+inline uint64_t LoadWord(const uint8_t* p) {
+  uint64_t w;
+  std::memcpy(&w, p, 8);
+  return w;
+}
+
+inline Comparison Compare(const uint8_t* a, const uint8_t* b) {
+  static_assert(kLookahead == 29, "four words cover bytes 1 to 28");
+  constexpr int kAt[4] = {1, 9, 17, 21};
+  int length = kLookahead;
+  uint64_t x = 0, y = 0;
+  for (int w = 3; w >= 0; --w) {
+    uint64_t xa = LoadWord(a + kAt[w]);
+    uint64_t yb = LoadWord(b + kAt[w]);
+    uint64_t d = xa ^ yb;
+    bool differs = d != 0;
+    length = differs ? kAt[w] + std::countr_zero(d) / 8 : length;
+    x = differs ? xa : x;
+    y = differs ? yb : y;
+  }
+  // In memory order the words compare as the strings do.
   if constexpr (std::endian::native == std::endian::little) {
-    for (; i + 8 <= kLookahead; i += 8) {
-      uint64_t x, y;
-      std::memcpy(&x, a + i, 8);
-      std::memcpy(&y, b + i, 8);
-      if (uint64_t d = x ^ y) {
-        // Only the sign of the difference steers the search; comparing the
-        // words in memory order gives it without loading the bytes again.
-        *cmp = __builtin_bswap64(x) > __builtin_bswap64(y) ? 1 : -1;
-        return i + std::countr_zero(d) / 8;
-      }
-    }
+    x = __builtin_bswap64(x);
+    y = __builtin_bswap64(y);
   }
-  for (; i < kLookahead; ++i) {
-    if (a[i] != b[i]) {
-      *cmp = a[i] - b[i];
-      return i;
-    }
-  }
-  *cmp = 0;
-  return kLookahead;
+  return {length, x >= y};
 }
 
 uint32_t ReadLe32(const uint8_t* p) {
@@ -136,6 +146,15 @@ void HuffmanTree::Start() {
   }
   freq_[kNodes] = 0xFFFF;
   prnt_[kRoot] = 0;
+  for (int i = 0; i < kNodes; ++i) SetGrandsons(i);
+}
+
+void HuffmanTree::SetGrandsons(int node) {
+  int s = son_[node];
+  if (s < kNodes) {
+    grand_[2 * node] = son_[s];
+    grand_[2 * node + 1] = son_[s + 1];
+  }
 }
 
 void HuffmanTree::Rebuild() {
@@ -169,71 +188,112 @@ void HuffmanTree::Rebuild() {
       prnt_[k] = prnt_[k + 1] = i;
     }
   }
+  for (int i = 0; i < kNodes; ++i) SetGrandsons(i);
 }
 
-void HuffmanTree::Update(int symbol) {
-  if (freq_[kRoot] == kMaxFreq) Rebuild();
-  int c = prnt_[symbol + kNodes];
+int HuffmanTree::MoveAhead(int c, unsigned k) {
+  // The frequencies are sorted (the sentinel ends them), so search by
+  // doubling steps and halving instead of walking the whole run of equal
+  // frequencies, which is long when many symbols are equally common.
+  int lo = c + 1;  // freq_[lo] < k
+  int hi;
+  for (int step = 1;; step <<= 1) {
+    hi = lo + step;
+    if (hi >= kNodes) {
+      hi = kNodes;
+      break;
+    }
+    if (freq_[hi] >= k) break;
+    lo = hi;
+  }
+  while (hi - lo > 1) {
+    int mid = lo + (hi - lo) / 2;
+    if (freq_[mid] < k) {
+      lo = mid;
+    } else {
+      hi = mid;
+    }
+  }
+  int l = lo;
+  freq_[c] = freq_[l];
+  freq_[l] = k;
+
+  int i = son_[c];
+  prnt_[i] = l;
+  if (i < kNodes) prnt_[i + 1] = l;
+
+  int j = son_[l];
+  son_[l] = i;
+
+  prnt_[j] = c;
+  if (j < kNodes) prnt_[j + 1] = c;
+  son_[c] = j;
+
+  SetGrandsons(c);
+  SetGrandsons(l);
+  grand_[2 * prnt_[c] + (c & 1)] = j;
+  grand_[2 * prnt_[l] + (l & 1)] = i;
+  return l;
+}
+
+void HuffmanTree::Climb(int c) {
   do {
     unsigned k = ++freq_[c];
-    if (k > freq_[c + 1]) {
-      // Swap c with the last node whose frequency is still below k. The
-      // frequencies are sorted (the sentinel ends them), so search by
-      // doubling steps and halving instead of walking the whole run of
-      // equal frequencies, which is long when many symbols are equally
-      // common.
-      int lo = c + 1;  // freq_[lo] < k
-      int hi;
-      for (int step = 1;; step <<= 1) {
-        hi = lo + step;
-        if (hi >= kNodes) {
-          hi = kNodes;
-          break;
-        }
-        if (freq_[hi] >= k) break;
-        lo = hi;
-      }
-      while (hi - lo > 1) {
-        int mid = lo + (hi - lo) / 2;
-        if (freq_[mid] < k) {
-          lo = mid;
-        } else {
-          hi = mid;
-        }
-      }
-      int l = lo;
-      freq_[c] = freq_[l];
-      freq_[l] = k;
-
-      int i = son_[c];
-      prnt_[i] = l;
-      if (i < kNodes) prnt_[i + 1] = l;
-
-      int j = son_[l];
-      son_[l] = i;
-
-      prnt_[j] = c;
-      if (j < kNodes) prnt_[j + 1] = c;
-      son_[c] = j;
-
-      c = l;
-    }
+    if (k > freq_[c + 1]) c = MoveAhead(c, k);
     c = prnt_[c];
   } while (c != 0);
 }
 
+void HuffmanTree::Update(int symbol) {
+  if (freq_[kRoot] == kMaxFreq) Rebuild();
+  Climb(prnt_[symbol + kNodes]);
+}
+
+void HuffmanTree::Update(int leaf, const Path& above) {
+  if (freq_[kRoot] == kMaxFreq) {
+    // The rebuild moves every node: the walked path is no longer the way up.
+    int symbol = son_[leaf] - kNodes;
+    Rebuild();
+    Climb(prnt_[symbol + kNodes]);
+    return;
+  }
+  // Most counts move no node; up to the first that moves, the next node is
+  // known without waiting for the parent link.
+  int c = leaf;
+  for (int i = above.end;;) {
+    unsigned k = ++freq_[c];
+    if (k > freq_[c + 1]) {
+      c = prnt_[MoveAhead(c, k)];
+      if (c != 0) Climb(c);
+      return;
+    }
+    if (i == above.begin) return;  // c was the root
+    c = above.node[--i];
+  }
+}
+
 uint64_t HuffmanTree::Code(int symbol, int* length) const {
+  int leaf = 0;
+  Path above;
+  return Code(symbol, length, &leaf, &above);
+}
+
+uint64_t HuffmanTree::Code(int symbol, int* length, int* leaf, Path* above) const {
   // From the leaf up: an odd node is the bigger son, bit 1. The bit next to
   // the root is sent first. A tree whose root stays below kMaxFreq is at
   // most about 23 levels deep, far from the 64 bits held here.
   uint64_t code = 0;
   int len = 0;
   int k = prnt_[symbol + kNodes];
+  *leaf = k;
+  above->end = kSymbols;
   do {
     code |= static_cast<uint64_t>(k & 1) << len;
-    ++len;
     k = prnt_[k];
+    above->node[kSymbols - 1 - len] = static_cast<uint16_t>(k);
+    ++len;
   } while (k != kRoot && len < 64);
+  above->begin = kSymbols - len;
   *length = len;
   return code;
 }
@@ -304,7 +364,6 @@ void Encoder::InitTree() {
 }
 
 void Encoder::InsertNode(int r) {
-  int cmp = 1;
   const uint8_t* key = &text_[r];
   int p = kWindow + 1 + key[0];
   Right(r) = Left(r) = kNil;
@@ -313,28 +372,25 @@ void Encoder::InsertNode(int r) {
   // without branches, as the outcome changes from node to node.
   int bestLength = 0;
   int bestPosition = matchPosition_;
-  int next = Right(p);
+  int side = 1;  // right on equal or greater, left on smaller
   for (;;) {
+    int next = sons_[2 * p + side];
     if (next == kNil) {
-      // Right on equal or greater, left on smaller.
-      sons_[2 * p + (cmp >= 0)] = static_cast<int16_t>(r);
+      sons_[2 * p + side] = static_cast<int16_t>(r);
       dad_[r] = static_cast<int16_t>(p);
       matchLength_ = bestLength;
       matchPosition_ = bestPosition;
       return;
     }
     p = next;
-    // Both sons are fetched while the strings are compared; the comparison
-    // then only picks one.
-    int left = Left(p);
-    int right = Right(p);
-    int i = CommonLength(key, &text_[p], &cmp);
+    Comparison c = Compare(key, &text_[p]);
+    int i = c.length;
+    side = c.notLess;
     int distance = ((r - p) & kMask) - 1;
     bool better = i > kThreshold && (i > bestLength || (i == bestLength && distance < bestPosition));
     bestPosition = better ? distance : bestPosition;
     bestLength = better ? i : bestLength;
     if (i >= kLookahead) break;
-    next = cmp >= 0 ? right : left;
   }
   matchLength_ = bestLength;
   matchPosition_ = bestPosition;
@@ -384,9 +440,10 @@ void Encoder::DeleteNode(int p) {
 
 void Encoder::EncodeSymbol(int symbol, BitWriter& bits) {
   int len = 0;
-  uint64_t code = tree_.Code(symbol, &len);
+  int leaf = 0;
+  uint64_t code = tree_.Code(symbol, &len, &leaf, &path_);
   bits.Put(code, len);
-  tree_.Update(symbol);
+  tree_.Update(leaf, path_);
 }
 
 void Encoder::EncodePosition(unsigned position, BitWriter& bits) {
@@ -487,10 +544,21 @@ DecodeStatus Decoder::Decode(const uint8_t* body, size_t size, std::vector<uint8
       out.resize(std::min<size_t>(total, std::max(out.size() * 2, count + kLookahead)));
       o = out.data();
     }
-    int c = tree_.Son(kRoot);
-    while (c < kNodes) c = tree_.Son(c + static_cast<int>(in.Bit()));
-    c -= kNodes;
-    tree_.Update(c);
+    // Down from the root, one bit per node, noting the way for the update.
+    // The sons of the next node come from the grandsons of this one, so
+    // each lookup waits only for the one two levels up.
+    int node = kRoot;
+    int sons = tree_.Son(node);
+    path_.begin = path_.end = 0;
+    do {
+      path_.node[path_.end++] = static_cast<uint16_t>(node);
+      int bit = static_cast<int>(in.Bit());
+      int nextSons = tree_.Grandson(node, bit);
+      node = sons + bit;
+      sons = nextSons;
+    } while (sons < kNodes);
+    tree_.Update(node, path_);
+    int c = sons - kNodes;
     if (c < 256) {
       o[count++] = static_cast<uint8_t>(c);
       text_[r] = static_cast<uint8_t>(c);

@@ -44,27 +44,51 @@ class HuffmanTree {
  public:
   HuffmanTree() { Start(); }
 
+  // The nodes from the root down to a leaf's parent, in node[begin, end):
+  // the decoder fills it from the front walking down, the encoder from the
+  // back walking up. No path is deeper than there are symbols.
+  struct Path {
+    uint16_t node[kSymbols];
+    int begin = 0;
+    int end = 0;
+  };
+
   // Every symbol at frequency 1, leaves paired bottom-up.
   void Start();
   // Counts one more of `symbol` and restores the order of the tree; rebuilds
   // it first when the root has reached kMaxFreq.
   void Update(int symbol);
+  // The same for the leaf in node `leaf`, whose ancestors the caller has
+  // just walked (`above`): the climb follows them instead of the parent
+  // links until a node changes place.
+  void Update(int leaf, const Path& above);
 
   // The code of `symbol`: `length` bits, the first bit to send highest.
   uint64_t Code(int symbol, int* length) const;
+  // The same, also giving the node of the symbol's leaf and its ancestors.
+  uint64_t Code(int symbol, int* length, int* leaf, Path* above) const;
   // Depth of the deepest leaf (longest code).
   int MaxCodeLength() const;
 
-  // For the decoder's walk from the root.
+  // For the decoder's walk from the root. Grandson(node, bit) is the son of
+  // son(node) + bit: with it a walk needs one lookup per two levels.
   int Son(int node) const { return son_[node]; }
+  int Grandson(int node, int bit) const { return grand_[2 * node + bit]; }
   unsigned Freq(int node) const { return freq_[node]; }
 
  private:
   void Rebuild();
+  // Node c has reached frequency k, more than its right neighbour: it trades
+  // places with the last node of a lower frequency. Returns that place.
+  int MoveAhead(int c, unsigned k);
+  // Counts one more at node c and at each node above it.
+  void Climb(int c);
+  void SetGrandsons(int node);
 
   unsigned freq_[kNodes + 1];      // sorted by node index; a sentinel at the end
   int prnt_[kNodes + kSymbols];    // parent of each node; [kNodes + s] is the leaf of symbol s
   int son_[kNodes];                // smaller son (the other is son + 1); >= kNodes for a leaf
+  int grand_[2 * kNodes];          // of each inner node: the sons of its two sons
 };
 
 class Encoder {
@@ -87,6 +111,7 @@ class Encoder {
   void EncodePosition(unsigned position, BitWriter& bits);
 
   HuffmanTree tree_;
+  HuffmanTree::Path path_;
   uint8_t text_[kWindow + kLookahead - 1];
   // Binary search trees of the strings in the window: one root per first
   // byte (the right son of node kWindow + 1 + byte); kWindow is the empty
@@ -122,6 +147,7 @@ class Decoder {
 
  private:
   HuffmanTree tree_;
+  HuffmanTree::Path path_;
   uint8_t text_[kWindow];
 };
 
