@@ -148,6 +148,11 @@ bool MidiStreamReader::rewind() {
     }
     pos += 8 + uint64_t{length};
   }
+  if (buffersFor_ < tracks_) {
+    buffers_ = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(tracks_) * kMidiTrackBufferSize);
+    buffersFor_ = tracks_;
+  }
+  for (int i = 0; i < tracks_; ++i) track_[i].buffer = buffers_.get() + static_cast<size_t>(i) * kMidiTrackBufferSize;
   // Each track's first delta is read at once.
   for (int i = 0; i < tracks_ && error_ == kMidiNoError; ++i) {
     Track& t = track_[i];
@@ -245,12 +250,17 @@ void MidiStreamReader::ResolvePendingDelta() {
 }
 
 int MidiStreamReader::PickTrack() const {
-  int best = -1;
+  // The track with the smallest countdown, the first one among equals: the
+  // smallest of countdown and index side by side in one number. Without
+  // branches, as the winner changes from event to event.
+  constexpr uint64_t kNone = ~uint64_t{0};
+  uint64_t best = kNone;
   for (int i = 0; i < tracks_; ++i) {
     const Track& t = track_[i];
-    if (t.active && (best < 0 || t.countdown < track_[best].countdown)) best = i;
+    uint64_t key = t.active ? (uint64_t{t.countdown} << 8 | static_cast<uint64_t>(i)) : kNone;
+    best = key < best ? key : best;
   }
-  return best;
+  return best == kNone ? -1 : static_cast<int>(best & 0xFF);
 }
 
 // Where a decoded event goes: a caller's fixed buffer (bytes past its end are
@@ -369,9 +379,7 @@ uint32_t MidiStreamReader::Next(Out& out) {
   uint32_t delta = t.countdown;
   if (delta > 0) {
     absTime_ += delta;
-    for (int k = 0; k < tracks_; ++k) {
-      if (track_[k].active) track_[k].countdown -= delta;
-    }
+    for (int k = 0; k < tracks_; ++k) track_[k].countdown -= track_[k].active ? delta : 0;
   }
   currentTrack_ = i;
   DecodeEvent(t, out);
