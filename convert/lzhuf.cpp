@@ -35,41 +35,31 @@ constexpr PositionDecodeTables MakePositionDecodeTables() {
 constexpr PositionDecodeTables kPositionDecode = MakePositionDecodeTables();
 
 // How far a and b agree from byte 1 on (byte 0 is equal by construction),
-// at most kLookahead, and whether a sorts at or after b. Bytes 1 to 28 are
-// compared as four words (the last two overlap), and the first word that
-// differs is picked without branches: where two strings part is as good as
-// random, so a branch on it would be guessed wrong half the time.
-struct Comparison {
-  int length;
-  bool notLess;
-};
-
-inline uint64_t LoadWord(const uint8_t* p) {
-  uint64_t w;
-  std::memcpy(&w, p, 8);
-  return w;
-}
-
-inline Comparison Compare(const uint8_t* a, const uint8_t* b) {
-  static_assert(kLookahead == 29, "four words cover bytes 1 to 28");
-  constexpr int kAt[4] = {1, 9, 17, 21};
-  int length = kLookahead;
-  uint64_t x = 0, y = 0;
-  for (int w = 3; w >= 0; --w) {
-    uint64_t xa = LoadWord(a + kAt[w]);
-    uint64_t yb = LoadWord(b + kAt[w]);
-    uint64_t d = xa ^ yb;
-    bool differs = d != 0;
-    length = differs ? kAt[w] + std::countr_zero(d) / 8 : length;
-    x = differs ? xa : x;
-    y = differs ? yb : y;
-  }
-  // In memory order the words compare as the strings do.
+// at most kLookahead; `cmp` gets the sign of a[i] - b[i] at the first
+// difference, else 0. Compares eight bytes at a time.
+inline int CommonLength(const uint8_t* a, const uint8_t* b, int* cmp) {
+  int i = 1;
   if constexpr (std::endian::native == std::endian::little) {
-    x = __builtin_bswap64(x);
-    y = __builtin_bswap64(y);
+    for (; i + 8 <= kLookahead; i += 8) {
+      uint64_t x, y;
+      std::memcpy(&x, a + i, 8);
+      std::memcpy(&y, b + i, 8);
+      if (uint64_t d = x ^ y) {
+        // Only the sign of the difference steers the search; comparing the
+        // words in memory order gives it without loading the bytes again.
+        *cmp = __builtin_bswap64(x) > __builtin_bswap64(y) ? 1 : -1;
+        return i + std::countr_zero(d) / 8;
+      }
+    }
   }
-  return {length, x >= y};
+  for (; i < kLookahead; ++i) {
+    if (a[i] != b[i]) {
+      *cmp = a[i] - b[i];
+      return i;
+    }
+  }
+  *cmp = 0;
+  return kLookahead;
 }
 
 uint32_t ReadLe32(const uint8_t* p) {
@@ -140,13 +130,33 @@ void HuffmanTree::Start() {
     prnt_[i + kNodes] = i;
   }
   for (int i = 0, j = kSymbols; j <= kRoot; i += 2, ++j) {
-    freq_[j] = freq_[i] + freq_[i + 1];
+    freq_[j] = static_cast<uint16_t>(freq_[i] + freq_[i + 1]);
     son_[j] = i;
     prnt_[i] = prnt_[i + 1] = j;
   }
-  freq_[kNodes] = 0xFFFF;
+  for (int i = kNodes; i < kNodes + kBlock; ++i) freq_[i] = 0xFFFF;
   prnt_[kRoot] = 0;
+  SetAllLinks();
+}
+
+void HuffmanTree::SetAllLinks() {
   for (int i = 0; i < kNodes; ++i) SetGrandsons(i);
+  for (int i = 0; i < kNodes + kSymbols; ++i) gp_[i] = i == kRoot ? 0 : prnt_[prnt_[i]];
+}
+
+void HuffmanTree::SetGrandparentsBelow(int node) {
+  int up = prnt_[node];
+  int s = son_[node];
+  if (s >= kNodes) {
+    gp_[s] = up;
+    return;
+  }
+  gp_[s] = gp_[s + 1] = up;
+  for (int x = s; x <= s + 1; ++x) {
+    int t = son_[x];
+    gp_[t] = node;
+    if (t < kNodes) gp_[t + 1] = node;
+  }
 }
 
 void HuffmanTree::SetGrandsons(int node) {
@@ -162,7 +172,7 @@ void HuffmanTree::Rebuild() {
   int j = 0;
   for (int i = 0; i < kNodes; ++i) {
     if (son_[i] >= kNodes) {
-      freq_[j] = (freq_[i] + 1) / 2;
+      freq_[j] = static_cast<uint16_t>((freq_[i] + 1) / 2);
       son_[j] = son_[i];
       ++j;
     }
@@ -170,7 +180,7 @@ void HuffmanTree::Rebuild() {
   // Pair them up again, each new node placed after the nodes of equal or
   // smaller frequency.
   for (int i = 0, n = kSymbols; n < kNodes; i += 2, ++n) {
-    unsigned f = freq_[n] = freq_[i] + freq_[i + 1];
+    uint16_t f = freq_[n] = static_cast<uint16_t>(freq_[i] + freq_[i + 1]);
     int k = n - 1;
     while (f < freq_[k]) --k;
     ++k;
@@ -188,35 +198,24 @@ void HuffmanTree::Rebuild() {
       prnt_[k] = prnt_[k + 1] = i;
     }
   }
-  for (int i = 0; i < kNodes; ++i) SetGrandsons(i);
+  SetAllLinks();
 }
 
 int HuffmanTree::MoveAhead(int c, unsigned k) {
-  // The frequencies are sorted (the sentinel ends them), so search by
-  // doubling steps and halving instead of walking the whole run of equal
-  // frequencies, which is long when many symbols are equally common.
-  int lo = c + 1;  // freq_[lo] < k
-  int hi;
-  for (int step = 1;; step <<= 1) {
-    hi = lo + step;
-    if (hi >= kNodes) {
-      hi = kNodes;
-      break;
-    }
-    if (freq_[hi] >= k) break;
-    lo = hi;
+  // The last node still below k: the frequencies are sorted, so it is
+  // c plus the number of those below k after c. They are counted a block at
+  // a time, which the compiler does in one vector compare, instead of
+  // walking the run of equal frequencies node by node.
+  int l = c + 1;
+  for (;;) {
+    int below = 0;
+    for (int i = 0; i < kBlock; ++i) below += freq_[l + i] < k;
+    l += below;
+    if (below < kBlock) break;
   }
-  while (hi - lo > 1) {
-    int mid = lo + (hi - lo) / 2;
-    if (freq_[mid] < k) {
-      lo = mid;
-    } else {
-      hi = mid;
-    }
-  }
-  int l = lo;
+  --l;
   freq_[c] = freq_[l];
-  freq_[l] = k;
+  freq_[l] = static_cast<uint16_t>(k);
 
   int i = son_[c];
   prnt_[i] = l;
@@ -233,15 +232,25 @@ int HuffmanTree::MoveAhead(int c, unsigned k) {
   SetGrandsons(l);
   grand_[2 * prnt_[c] + (c & 1)] = j;
   grand_[2 * prnt_[l] + (l & 1)] = i;
+  SetGrandparentsBelow(c);
+  SetGrandparentsBelow(l);
   return l;
 }
 
 void HuffmanTree::Climb(int c) {
-  do {
+  // Two levels a step: the grandparent is looked up together with the
+  // parent and holds unless the parent moves.
+  for (;;) {
     unsigned k = ++freq_[c];
     if (k > freq_[c + 1]) c = MoveAhead(c, k);
-    c = prnt_[c];
-  } while (c != 0);
+    int up = prnt_[c];
+    if (up == 0) return;  // c was the root
+    int upper = gp_[c];
+    k = ++freq_[up];
+    if (k > freq_[up + 1]) upper = prnt_[MoveAhead(up, k)];
+    if (upper == 0) return;  // up was the root
+    c = upper;
+  }
 }
 
 void HuffmanTree::Update(int symbol) {
@@ -286,14 +295,22 @@ uint64_t HuffmanTree::Code(int symbol, int* length, int* leaf, Path* above) cons
   int len = 0;
   int k = prnt_[symbol + kNodes];
   *leaf = k;
+  // The ancestors go into the path from its back; two levels a step, as in
+  // Climb.
+  int first = kSymbols;
+  for (;;) {
+    code |= static_cast<uint64_t>(k & 1) << len++;
+    int up = prnt_[k];
+    int upper = gp_[k];
+    above->node[--first] = static_cast<uint16_t>(up);
+    if (up == kRoot || len == 64) break;
+    code |= static_cast<uint64_t>(up & 1) << len++;
+    above->node[--first] = static_cast<uint16_t>(upper);
+    if (upper == kRoot || len == 64) break;
+    k = upper;
+  }
+  above->begin = first;
   above->end = kSymbols;
-  do {
-    code |= static_cast<uint64_t>(k & 1) << len;
-    k = prnt_[k];
-    above->node[kSymbols - 1 - len] = static_cast<uint16_t>(k);
-    ++len;
-  } while (k != kRoot && len < 64);
-  above->begin = kSymbols - len;
   *length = len;
   return code;
 }
@@ -364,6 +381,7 @@ void Encoder::InitTree() {
 }
 
 void Encoder::InsertNode(int r) {
+  int cmp = 1;
   const uint8_t* key = &text_[r];
   int p = kWindow + 1 + key[0];
   Right(r) = Left(r) = kNil;
@@ -372,25 +390,28 @@ void Encoder::InsertNode(int r) {
   // without branches, as the outcome changes from node to node.
   int bestLength = 0;
   int bestPosition = matchPosition_;
-  int side = 1;  // right on equal or greater, left on smaller
+  int next = Right(p);
   for (;;) {
-    int next = sons_[2 * p + side];
     if (next == kNil) {
-      sons_[2 * p + side] = static_cast<int16_t>(r);
+      // Right on equal or greater, left on smaller.
+      sons_[2 * p + (cmp >= 0)] = static_cast<int16_t>(r);
       dad_[r] = static_cast<int16_t>(p);
       matchLength_ = bestLength;
       matchPosition_ = bestPosition;
       return;
     }
     p = next;
-    Comparison c = Compare(key, &text_[p]);
-    int i = c.length;
-    side = c.notLess;
+    // Both sons are fetched while the strings are compared; the comparison
+    // then only picks one.
+    int left = Left(p);
+    int right = Right(p);
+    int i = CommonLength(key, &text_[p], &cmp);
     int distance = ((r - p) & kMask) - 1;
     bool better = i > kThreshold && (i > bestLength || (i == bestLength && distance < bestPosition));
     bestPosition = better ? distance : bestPosition;
     bestLength = better ? i : bestLength;
     if (i >= kLookahead) break;
+    next = cmp >= 0 ? right : left;
   }
   matchLength_ = bestLength;
   matchPosition_ = bestPosition;

@@ -84,11 +84,20 @@ class HuffmanTree {
   // Counts one more at node c and at each node above it.
   void Climb(int c);
   void SetGrandsons(int node);
+  // After node's sons changed: the grandparent links of its sons and
+  // grandsons.
+  void SetGrandparentsBelow(int node);
+  void SetAllLinks();
 
-  unsigned freq_[kNodes + 1];      // sorted by node index; a sentinel at the end
+  // Sorted by node index, sentinels after the end (MoveAhead reads a block
+  // at a time). The root never passes kMaxFreq: 16 bits hold every count.
+  static constexpr int kBlock = 8;
+  uint16_t freq_[kNodes + kBlock];
   int prnt_[kNodes + kSymbols];    // parent of each node; [kNodes + s] is the leaf of symbol s
   int son_[kNodes];                // smaller son (the other is son + 1); >= kNodes for a leaf
   int grand_[2 * kNodes];          // of each inner node: the sons of its two sons
+  int gp_[kNodes + kSymbols];      // prnt_ of prnt_ (0 above the root): a climb
+                                   // waits for one link per two levels
 };
 
 class Encoder {
