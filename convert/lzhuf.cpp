@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <memory>
 
 namespace kestro::lzhuf {
 
@@ -330,11 +331,11 @@ int HuffmanTree::MaxCodeLength() const {
 
 class Encoder::BitWriter {
  public:
-  explicit BitWriter(std::vector<uint8_t>& out) : out_(out), pos_(out.size()) {}
+  explicit BitWriter(const Sink& sink) : sink_(sink) {}
 
   // Room for the codes of one more symbol and its position.
   void Reserve() {
-    if (out_.size() - pos_ < 32) out_.resize(std::max<size_t>(out_.size() * 2, pos_ + 4096));
+    if (kBlock - pos_ < 32) Flush();
   }
 
   void Put(uint64_t code, int length) {
@@ -347,25 +348,44 @@ class Encoder::BitWriter {
     count_ += length;
     while (count_ >= 8) {
       count_ -= 8;
-      out_[pos_++] = static_cast<uint8_t>(acc_ >> count_);
+      block_[pos_++] = static_cast<uint8_t>(acc_ >> count_);
     }
   }
 
-  // Pads the last byte with zero bits and trims the buffer.
-  void Finish() {
+  void PutBytes(const uint8_t* bytes, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+      Reserve();
+      block_[pos_++] = bytes[i];
+    }
+  }
+
+  // Pads the last byte with zero bits and hands over what is left.
+  bool Finish() {
     if (count_ > 0) {
       Reserve();
-      out_[pos_++] = static_cast<uint8_t>(acc_ << (8 - count_));
+      block_[pos_++] = static_cast<uint8_t>(acc_ << (8 - count_));
       count_ = 0;
     }
-    out_.resize(pos_);
+    Flush();
+    return ok_;
   }
 
+  bool ok() const { return ok_; }
+
  private:
-  std::vector<uint8_t>& out_;
-  size_t pos_;
+  static constexpr size_t kBlock = size_t{1} << 16;
+
+  void Flush() {
+    if (pos_ > 0 && ok_) ok_ = sink_(block_, pos_);
+    pos_ = 0;
+  }
+
+  const Sink& sink_;
+  uint8_t block_[kBlock];
+  size_t pos_ = 0;
   uint64_t acc_ = 0;
   int count_ = 0;  // bits of acc_ not yet written
+  bool ok_ = true;
 };
 
 Encoder::Encoder() {
@@ -476,9 +496,21 @@ void Encoder::EncodePosition(unsigned position, BitWriter& bits) {
 
 bool Encoder::Encode(const uint8_t* data, size_t size, std::vector<uint8_t>& out) {
   if (size > kMaxDataSize) return false;
+  return Encode(data, size, [&out](const uint8_t* bytes, size_t count) {
+    out.insert(out.end(), bytes, bytes + count);
+    return true;
+  });
+}
+
+bool Encoder::Encode(const uint8_t* data, size_t size, const Sink& sink) {
+  if (size > kMaxDataSize) return false;
+  // The writer's block is too large for the stack of every caller.
+  auto bits = std::make_unique<BitWriter>(sink);
   uint32_t size32 = static_cast<uint32_t>(size);
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(size32 >> (8 * i)));
-  if (size == 0) return true;
+  const uint8_t sizeWord[4] = {static_cast<uint8_t>(size32), static_cast<uint8_t>(size32 >> 8),
+                               static_cast<uint8_t>(size32 >> 16), static_cast<uint8_t>(size32 >> 24)};
+  bits->PutBytes(sizeWord, sizeof sizeWord);
+  if (size == 0) return bits->Finish();
 
   // Fresh tables for every body: the output depends only on the data.
   tree_.Start();
@@ -489,21 +521,20 @@ bool Encoder::Encode(const uint8_t* data, size_t size, std::vector<uint8_t>& out
   std::memset(text_, ' ', static_cast<size_t>(r));
   std::memset(text_ + r, 0, sizeof text_ - static_cast<size_t>(r));
 
-  BitWriter bits(out);
   size_t in = 0;
   int len = 0;
   while (len < kLookahead && in < size) text_[r + len++] = data[in++];
   for (int i = 1; i <= kLookahead; ++i) InsertNode(r - i);
   InsertNode(r);
   do {
-    bits.Reserve();
+    bits->Reserve();
     if (matchLength_ > len) matchLength_ = len;
     if (matchLength_ <= kThreshold) {
       matchLength_ = 1;
-      EncodeSymbol(text_[r], bits);
+      EncodeSymbol(text_[r], *bits);
     } else {
-      EncodeSymbol(255 - kThreshold + matchLength_, bits);
-      EncodePosition(static_cast<unsigned>(matchPosition_), bits);
+      EncodeSymbol(255 - kThreshold + matchLength_, *bits);
+      EncodePosition(static_cast<unsigned>(matchPosition_), *bits);
     }
     int last = matchLength_;
     int i = 0;
@@ -525,9 +556,8 @@ bool Encoder::Encode(const uint8_t* data, size_t size, std::vector<uint8_t>& out
       r = (r + 1) & kMask;
       if (--len) InsertNode(r);
     }
-  } while (len > 0);
-  bits.Finish();
-  return true;
+  } while (len > 0 && bits->ok());
+  return bits->Finish();
 }
 
 // ---------------------------------------------------------------------------
@@ -555,9 +585,10 @@ DecodeStatus Decoder::Decode(const uint8_t* body, size_t size, std::vector<uint8
   int r = kWindow - kLookahead;
 
   BitReader in(body + kSizeWordBytes, size - kSizeWordBytes);
-  // Grow the output as it fills rather than trusting the size word with a
-  // large allocation up front.
-  out.resize(std::min<size_t>(total, size_t{1} << 20));
+  // Room for what a body of this size usually holds (songs pack to a third
+  // or more, random data not at all), grown as it fills beyond that, rather
+  // than trusting the size word with a large allocation up front.
+  out.resize(std::min<size_t>(total, std::max<size_t>(size_t{1} << 20, 4 * size)));
   uint8_t* o = out.data();
   size_t count = 0;
   while (count < total) {

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace kestro::lzhuf {
@@ -104,11 +105,18 @@ class Encoder {
  public:
   Encoder();
 
+  // Receives the body in pieces as it is made; false stops the coding.
+  using Sink = std::function<bool(const uint8_t* bytes, size_t count)>;
+
   // Appends the body for data[0..size) to `out`: the size as 4 bytes
   // little-endian, then the bit stream, most significant bit first, the last
   // byte padded with zero bits. False (and nothing appended) when size does
   // not fit the size word.
   bool Encode(const uint8_t* data, size_t size, std::vector<uint8_t>& out);
+  // The same body handed to `sink` a block at a time, so that a large body
+  // never has to be held whole. False when size does not fit the size word
+  // (then nothing is handed over) or when the sink refused a block.
+  bool Encode(const uint8_t* data, size_t size, const Sink& sink);
 
  private:
   void InitTree();
