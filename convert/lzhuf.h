@@ -94,11 +94,13 @@ class HuffmanTree {
   // at a time). The root never passes kMaxFreq: 16 bits hold every count.
   static constexpr int kBlock = 8;
   uint16_t freq_[kNodes + kBlock];
-  int prnt_[kNodes + kSymbols];    // parent of each node; [kNodes + s] is the leaf of symbol s
-  int son_[kNodes];                // smaller son (the other is son + 1); >= kNodes for a leaf
-  int grand_[2 * kNodes];          // of each inner node: the sons of its two sons
-  int gp_[kNodes + kSymbols];      // prnt_ of prnt_ (0 above the root): a climb
-                                   // waits for one link per two levels
+  // Node numbers fit 16 bits; small tables leave the first-level cache to
+  // the encoder's search trees.
+  int16_t prnt_[kNodes + kSymbols];  // parent of each node; [kNodes + s] is the leaf of symbol s
+  int16_t son_[kNodes];              // smaller son (the other is son + 1); >= kNodes for a leaf
+  int16_t grand_[2 * kNodes];        // of each inner node: the sons of its two sons
+  int16_t gp_[kNodes + kSymbols];    // prnt_ of prnt_ (0 above the root): a climb
+                                     // waits for one link per two levels
 };
 
 class Encoder {

@@ -208,6 +208,11 @@ inline bool MidiStreamReader::NeedByte(Track& t, uint8_t& b) {
 }
 
 MidiStreamReader::DeltaResult MidiStreamReader::ReadDelta(Track& t, uint32_t& delta) {
+  // A delta of one byte, the most common, straight from the buffer.
+  if (t.index < t.fill && !(t.buffer[t.index] & 0x80)) {
+    delta = t.buffer[t.index++];
+    return DeltaResult::Ok;
+  }
   uint64_t value = 0;
   for (int i = 0; i < 5; ++i) {
     uint8_t b = 0;
@@ -321,6 +326,33 @@ void MidiStreamReader::ReadLongBody(Track& t, Out& out) {
 }
 
 void MidiStreamReader::DecodeEvent(Track& t, Out& out) {
+  // Most events are channel messages whose bytes are all in the buffer:
+  // they are taken straight from it.
+  if (t.fill - t.index >= 3 && out.cap - out.n >= 3) {
+    const uint8_t* p = t.buffer + t.index;
+    uint8_t* o = out.data + out.n;
+    if (p[0] >= 0x80 && p[0] < 0xF0) {
+      const uint8_t nibble = p[0] & 0xF0;
+      const int n = HasTwoDataBytes(nibble) ? 3 : 2;
+      o[0] = p[0];
+      o[1] = p[1];
+      if (n == 3) o[2] = p[2];
+      t.index = static_cast<uint16_t>(t.index + n);
+      out.n += static_cast<size_t>(n);
+      t.runningStatus = nibble;
+      t.runningChannel = p[0] & 0x0F;
+      return;
+    }
+    if (p[0] < 0x80 && t.runningStatus != 0) {
+      const int n = HasTwoDataBytes(t.runningStatus) ? 2 : 1;
+      o[0] = static_cast<uint8_t>(t.runningStatus | t.runningChannel);
+      o[1] = p[0];
+      if (n == 2) o[2] = p[1];
+      t.index = static_cast<uint16_t>(t.index + n);
+      out.n += static_cast<size_t>(n + 1);
+      return;
+    }
+  }
   uint8_t b = 0;
   if (!NeedByte(t, b)) return;
   if (b & 0x80) {
