@@ -171,9 +171,10 @@ TEST_F(Writer, LargeFilesGoOutWhole) {
     track.insert(track.end(), v, v + EncodeMidiVlq(delta, v));
     track.insert(track.end(), ev.begin(), ev.end());
   }
-  Append(track, {0x00, 0xFF, 0x2F, 0x00});
   EXPECT_EQ(w->track_bytes(), track.size());
+  Append(track, {0x00, 0xFF, 0x2F, 0x00});
   ASSERT_TRUE(w->close());
+  EXPECT_EQ(w->track_bytes(), track.size());
 
   ByteVec want = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0, 'M', 'T', 'r', 'k'};
   AppendBe32(want, static_cast<uint32_t>(track.size()));

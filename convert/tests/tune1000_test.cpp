@@ -357,7 +357,7 @@ TEST_F(Detection, TempAndLogFiles) {
   LyricSong song;
   song.Words(150);
   // A long text after a long pause: fields wider than the log's columns.
-  song.Syllable(std::string(120, 'o') + " ", 1500000);
+  song.Syllable(std::string(120, 'o') + " ", 1500000).Syllable("fine ");
   ASSERT_EQ(Detect(song.File()), 1);
   auto src = ReadMidi(*in.env, in.Path("song.mid"));
   auto temp = ReadMidi(*in.env, in.Path("TEMP.MID"));
@@ -386,10 +386,10 @@ TEST_F(Detection, TempAndLogFiles) {
   for (size_t i = 2; i < src.size(); ++i) {
     const auto& e = src[i];
     auto b = [&](size_t k) { return k < e.bytes.size() ? e.bytes[k] : 0; };
-    char want[96];
-    std::snprintf(want, sizeof want, "%6ld %3ld %d %02x %02x %02x", static_cast<long>(e.time), static_cast<long>(e.delta),
+    char line[96];
+    std::snprintf(line, sizeof line, "%6ld %3ld %d %02x %02x %02x", static_cast<long>(e.time), static_cast<long>(e.delta),
                   static_cast<int>(e.bytes.size()), b(0), b(1), b(2));
-    EXPECT_EQ(rest[i - 2], want) << "event " << i;
+    EXPECT_EQ(rest[i - 2], line) << "event " << i;
     wide = wide || (e.time >= 1000000 && e.delta >= 1000);
   }
   EXPECT_TRUE(wide);
