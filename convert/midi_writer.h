@@ -10,7 +10,7 @@
 #include <span>
 #include <vector>
 
-#include "shell/env.h"
+#include "context/env.h"
 
 namespace kestro {
 
