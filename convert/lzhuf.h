@@ -4,7 +4,8 @@
 // parameters, so that the player and older packages agree with us.
 //
 // Every table lives in a coder object, so that several songs can be coded at
-// once; the coders work on memory buffers.
+// once; the coders read memory buffers, and the encoder can hand its output
+// on in blocks as it goes.
 #pragma once
 
 #include <cstddef>
