@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "shell/settings_keys.h"
+#include "context/settings_keys.h"
 
 namespace kestro {
 
