@@ -8,6 +8,8 @@
 #include "context/install_folder.h"
 #include "platform/latin1.h"
 #include "platform/paths.h"
+#include "platform/version.h"
+#include "shell/language.h"
 
 namespace kestro::cli {
 
@@ -17,9 +19,12 @@ Env* Context::RequireInstall() {
   if (env_) return env_.get();
   // Without an installation the first run lays one out from the shipped data.
   FirstRunResult first = InstallFolderOrFirstRun(profile, ShippedDataDir());
-  if (first.laidOut)
+  if (first.laidOut) {
+    // Before the dictionary is read: the first run speaks the desktop's language.
+    SetFirstRunLanguage(profile, MessagesLocale());
     std::fprintf(stderr, "Kestro: first run, install folder %s laid out (settings: %s)\n", first.installDir->c_str(),
                  profile.Path().c_str());
+  }
   auto dir = first.installDir;
   if (!dir) {
     ui.SystemMessage("Invalid Installation!", "Kestro - Error:", mb::kIconStop);
@@ -75,7 +80,8 @@ void PrintUsage(const CommandTable& table, std::FILE* out) {
   std::fprintf(out,
                "Usage: kestro-cli [--home DIR] [--yes | --no] COMMAND [ARGS...]\n\n"
                "  --home DIR   settings folder (overrides $ZUMBLA_HOME)\n"
-               "  --yes, --no  answer every question Yes/OK or No/Cancel\n\n"
+               "  --yes, --no  answer every question Yes/OK or No/Cancel\n"
+               "  --version    print Kestro's version\n\n"
                "Commands:\n");
   for (const auto& c : table) {
     std::string name;
@@ -132,6 +138,9 @@ int main(int argc, char** argv) {
       mode = AnswerMode::No;
     } else if (a == "--help" || a == "-h") {
       PrintUsage(table, stdout);
+      return kOk;
+    } else if (a == "--version") {
+      std::printf("Kestro %s\n", kKestroVersion);
       return kOk;
     } else if (!a.empty() && a[0] == '-') {
       std::fprintf(stderr, "unknown option %s\n", a.c_str());

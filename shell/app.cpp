@@ -1,6 +1,7 @@
 #include "shell/app.h"
 
 #include "link/channels.h"
+#include "platform/version.h"
 
 namespace kestro {
 
@@ -40,6 +41,11 @@ bool ShutdownRequested(const Env& env) { return env.GetInt(settings::kKestroShut
 void WriteExitKeys(Env& env) {
   env.WriteInt(settings::kKestroActive, 0);
   env.WriteInt(settings::kKestroShutdown, 0);
+}
+
+void ShowVersion(Env& env) {
+  env.ui.ShowMessage(env.TF("MSG_ZUMSOFT_VERSION", kKestroVersion), env.T("MSG_CAPTION_INFO"),
+                     mb::kIconInformation);
 }
 
 LinkChannels ProgramChannels(Env& env, FtdiLibrary& ftdi) {
