@@ -54,6 +54,10 @@ class Completion(unittest.TestCase):
             (("--h",), ["--help", "--home"]),
             (("delete", "--p"), ["--pc", "--player"]),
             (("convert", "a.kar", "--t"), ["--to"]),
+            (("--v",), ["--version"]),
+            (("language", ""), ["ENGLISH", "ITALIANO"]),
+            (("--no", "language", "I"), ["ITALIANO"]),
+            (("language", "ENGLISH", "ENG"), []),
         ]
         for words, expected in cases:
             with self.subTest(words=words):
