@@ -52,7 +52,7 @@ std::optional<uint16_t> ParseCode(const std::string& s) {
   return static_cast<uint16_t>(v);
 }
 
-std::string Shown(const std::string& playerText) { return Latin1ToUtf8(PlayerTextToLatin1(playerText)); }
+std::string Shown(const std::string& playerText) { return ShownText(playerText); }
 
 int Info(Context& ctx, std::vector<std::string>& a) {
   if (!a.empty()) return Usage("player info");
