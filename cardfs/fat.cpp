@@ -5,7 +5,7 @@
 
 #include "cardfs/card_fs.h"
 #include "platform/bytes.h"
-#include "link/charmap.h"
+#include "platform/charmap.h"
 #include "platform/fileutil.h"
 #include "platform/latin1.h"
 

@@ -11,8 +11,8 @@
 #include "platform/clock.h"
 #include "platform/profile.h"
 #include "platform/terminal_ui.h"
-#include "shell/dictionary.h"
-#include "shell/env.h"
+#include "context/dictionary.h"
+#include "context/env.h"
 
 namespace kestro::cli {
 

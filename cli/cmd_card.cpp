@@ -11,7 +11,7 @@
 #include "cli/app_session.h"
 #include "cli/cli.h"
 #include "link/channels.h"
-#include "link/charmap.h"
+#include "platform/charmap.h"
 #include "link/ftdi.h"
 #include "platform/fileutil.h"
 #include "platform/latin1.h"

@@ -5,7 +5,7 @@
 #include "cli/app_session.h"
 #include "library/lists.h"
 #include "library/song_texts.h"
-#include "link/charmap.h"
+#include "platform/charmap.h"
 #include "platform/fileutil.h"
 #include "platform/latin1.h"
 

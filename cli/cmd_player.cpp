@@ -6,7 +6,7 @@
 
 #include "cli/cli.h"
 #include "link/channels.h"
-#include "link/charmap.h"
+#include "platform/charmap.h"
 #include "link/ftdi.h"
 #include "link/link.h"
 #include "link/player.h"

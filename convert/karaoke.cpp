@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "link/charmap.h"
+#include "platform/charmap.h"
 
 namespace kestro {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "convert/convert_context.h"
-#include "shell/env.h"
+#include "context/env.h"
 
 namespace kestro {
 

@@ -11,7 +11,7 @@
 
 #include "convert/convert_context.h"
 #include "convert/midi_reader.h"
-#include "shell/env.h"
+#include "context/env.h"
 
 namespace kestro {
 

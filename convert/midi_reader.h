@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "shell/env.h"
+#include "context/env.h"
 
 namespace kestro {
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <span>
 
-#include "shell/env.h"
+#include "context/env.h"
 
 namespace kestro {
 

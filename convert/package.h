@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "shell/env.h"
+#include "context/env.h"
 
 namespace kestro {
 

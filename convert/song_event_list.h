@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/env.h"
+#include "context/env.h"
 
 namespace kestro {
 

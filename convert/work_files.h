@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string_view>
 
-#include "shell/env.h"
+#include "context/env.h"
 
 namespace kestro::workfile {
 

@@ -15,7 +15,7 @@
 
 #include "library/pc_folder.h"
 #include "library/song_record.h"
-#include "shell/env.h"
+#include "context/env.h"
 
 namespace kestro {
 class CardFs;

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "library/song_record.h"
-#include "shell/env.h"
+#include "context/env.h"
 
 namespace kestro::library {
 

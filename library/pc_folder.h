@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "library/song_record.h"
-#include "shell/env.h"
+#include "context/env.h"
 
 namespace kestro::library {
 

@@ -10,7 +10,7 @@
 
 #include "convert/convert_context.h"
 #include "library/pc_folder.h"
-#include "shell/env.h"
+#include "context/env.h"
 
 namespace kestro::library {
 

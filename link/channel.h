@@ -16,7 +16,7 @@ namespace kestro {
 // cycle remembers as its `last transport`.
 enum class Transport { Ftdi = 0, Bulk = 1 };
 
-const char* TransportName(Transport t);  // "ftdi" / "bulk"
+inline const char* TransportName(Transport t) { return t == Transport::Ftdi ? "ftdi" : "bulk"; }
 
 enum class IoStatus {
   Done,      // the transfer completed; `moved` may be short (a bulk short packet)

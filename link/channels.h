@@ -6,7 +6,7 @@
 
 #include "link/ftdi.h"
 #include "link/link.h"
-#include "shell/env.h"
+#include "context/env.h"
 
 namespace kestro {
 

@@ -4,8 +4,6 @@
 
 namespace kestro {
 
-const char* TransportName(Transport t) { return t == Transport::Ftdi ? "ftdi" : "bulk"; }
-
 Link::Link(Env& env, LinkChannels channels, ConnectionCycleSide& cycle)
     : env_(env), ftdi_(std::move(channels.ftdi)), bulk_(std::move(channels.bulk)), cycle_(cycle) {
   if (!ftdi_ || !bulk_) throw std::invalid_argument("Link needs both channels");

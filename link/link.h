@@ -24,7 +24,7 @@
 #include <string>
 
 #include "link/channel.h"
-#include "shell/env.h"
+#include "context/env.h"
 
 namespace kestro {
 

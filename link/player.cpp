@@ -5,7 +5,7 @@
 #include <cstring>
 #include <system_error>
 
-#include "link/charmap.h"
+#include "platform/charmap.h"
 #include "platform/fileutil.h"
 #include "platform/latin1.h"
 #include "platform/bytes.h"
@@ -33,12 +33,6 @@ std::optional<uint16_t> FileSumOnDisk(const fs::path& p) {
 
 }  // namespace
 
-uint16_t FileSum16(const uint8_t* data, size_t size, uint16_t start) {
-  uint32_t sum = start;
-  for (size_t i = 0; i < size; ++i) sum += data[i];
-  return static_cast<uint16_t>(sum);
-}
-
 std::string ZumblaInfo::Release() const { return TextAt(bytes.data() + kReleaseOffset, kSize - kReleaseOffset); }
 
 std::optional<int> ReadingForPlayerMode(int mode) {
@@ -49,18 +43,6 @@ std::optional<int> ReadingForPlayerMode(int mode) {
     case 3: return 4;
     default: return std::nullopt;
   }
-}
-
-int RamSongLimit(std::string_view release) {
-  // strncmp over 5 bytes: the text ends at its terminator.
-  const char* ref = "1.12";
-  for (size_t i = 0; i < 5; ++i) {
-    uint8_t a = i < release.size() ? static_cast<uint8_t>(release[i]) : 0;
-    uint8_t b = static_cast<uint8_t>(ref[i]);
-    if (a != b) return a < b ? 40 : 100;
-    if (a == 0) break;
-  }
-  return 100;
 }
 
 uint32_t RamSongTable::FreeBytes() const { return Le32(bytes.data() + 2); }

@@ -27,57 +27,15 @@
 #include <string_view>
 
 #include "link/link.h"
+#include "link/wire.h"
 
 namespace kestro {
 
-namespace wire {
-inline constexpr uint8_t kAck = 0x06;
-inline constexpr uint8_t kSoftAck = 0x66;
-inline constexpr uint8_t kNak = 0x15;
-inline constexpr uint8_t kBusy = 0x17;
-inline constexpr uint8_t kWake = 0x1B;
-inline constexpr uint8_t kCommandHeader[4] = {0x55, 0xAA, 0xFF, 0x00};
-
-struct Command {
-  uint8_t cls;
-  uint8_t fn;
-};
-inline constexpr Command kGetRamFileInfo{0x35, 0x80};
-inline constexpr Command kReadRamFile{0x35, 0x81};
-inline constexpr Command kWriteRamFile{0x35, 0x82};
-inline constexpr Command kDeleteRamFile{0x35, 0x83};
-inline constexpr Command kDeleteAllRamFiles{0x35, 0x84};
-inline constexpr Command kGetZumblaInfo{0x36, 0x80};
-inline constexpr Command kReadRamSetup{0x36, 0x81};
-inline constexpr Command kWriteRamSetup{0x36, 0x82};
-inline constexpr Command kCardAccessOpen{0x78, 0x80};
-inline constexpr Command kCardAccessBegin{0x78, 0x81};
-inline constexpr Command kCardAccessEnd{0x78, 0x82};
-inline constexpr Command kEnterUpdate{0x77, 0x80};
-inline constexpr Command kConfirmUpdate{0x77, 0x81};
-
-inline constexpr size_t kRamBlockSize = 256;
-inline constexpr uint32_t kDefaultTimeoutMs = 2000;
-
-// 06, or 66 where the memory and setup commands allow it.
-inline bool Accepted(uint8_t reply) { return reply == kAck || reply == kSoftAck; }
-}  // namespace wire
-
-// Songs the internal memory can list.
-inline constexpr int kMaxRamSongs = 100;
-// The most bytes any player can hold or free: a length or free count above
-// this did not come from a working player. Internal memory is about a
-// megabyte (the free-memory display tops out at 100 x 9600 bytes).
-inline constexpr uint32_t kMaxPlayerBytes = 16u * 1024 * 1024;
-
-// The 16-bit sum of bytes (each 0-255), carries out of 16 bits dropped.
-uint16_t FileSum16(const uint8_t* data, size_t size, uint16_t start = 0);
-
 // `ZumblaInfo`: the 30-byte information record.
 struct ZumblaInfo {
-  static constexpr size_t kSize = 30;
-  static constexpr size_t kModeOffset = 13;
-  static constexpr size_t kReleaseOffset = 14;
+  static constexpr size_t kSize = wire::kInfoSize;
+  static constexpr size_t kModeOffset = wire::kInfoModeOffset;
+  static constexpr size_t kReleaseOffset = wire::kInfoReleaseOffset;
   std::array<uint8_t, kSize> bytes{};
 
   // 0 internal memory, 1 card, 2 busy, 3 waiting for firmware.
@@ -91,9 +49,6 @@ struct ZumblaInfo {
 // for firmware); any other mode gives nothing (the reading stays).
 std::optional<int> ReadingForPlayerMode(int mode);
 
-// The RAM song limit: 40 songs for a release that sorts below "1.12" (over
-// 5 bytes, as C strings), 100 for "1.12" and later.
-int RamSongLimit(std::string_view release);
 
 // `RamSongTable`: the 6406-byte result of GetRamFileInfo.
 //   0-1 song count, 2-5 free bytes, 6-3205 100 title records (code 16-bit,

@@ -33,8 +33,6 @@ bool WaitFor(int fd, short events, uint64_t deadline, RealClock& clock, IoWait& 
 
 }  // namespace
 
-std::string SimGreeting(Transport t) { return std::string(kSimGreetingPrefix) + TransportName(t) + "\n"; }
-
 SocketChannel::~SocketChannel() { Close(); }
 
 bool SocketChannel::Open(IoWait& wait) {

@@ -10,13 +10,9 @@
 #include <string>
 
 #include "link/channel.h"
+#include "link/wire.h"
 
 namespace kestro {
-
-inline constexpr const char* kSimGreetingPrefix = "ZUMBLA-SIM ";
-inline constexpr size_t kSimGreetingSize = 16;
-// The greeting for a transport.
-std::string SimGreeting(Transport t);
 
 class SocketChannel final : public ByteChannel {
  public:

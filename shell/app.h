@@ -13,7 +13,7 @@
 #include "link/link.h"
 #include "link/player.h"
 #include "shell/connection.h"
-#include "shell/env.h"
+#include "context/env.h"
 
 namespace kestro {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/env.h"
+#include "context/env.h"
 
 namespace kestro {
 

@@ -14,7 +14,7 @@
 #include "link/link.h"
 #include "link/player.h"
 #include "shell/card_reader.h"
-#include "shell/env.h"
+#include "context/env.h"
 
 namespace kestro {
 

@@ -7,8 +7,8 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "link/charmap.h"
-#include "link/player.h"
+#include "platform/charmap.h"
+#include "link/wire.h"
 #include "platform/bytes.h"
 
 namespace kestro::sim {
@@ -239,9 +239,9 @@ int SimPlayer::SongLimit() const { return RamSongLimit(config_.release); }
 std::array<uint8_t, 30> SimPlayer::InfoRecord() const {
   std::array<uint8_t, 30> r{};
   std::memcpy(r.data(), "ZUMBLA-SIM", 10);
-  r[ZumblaInfo::kModeOffset] = static_cast<uint8_t>(mode_);
-  size_t n = std::min<size_t>(config_.release.size(), r.size() - ZumblaInfo::kReleaseOffset - 1);
-  std::memcpy(r.data() + ZumblaInfo::kReleaseOffset, config_.release.data(), n);
+  r[wire::kInfoModeOffset] = static_cast<uint8_t>(mode_);
+  size_t n = std::min<size_t>(config_.release.size(), r.size() - wire::kInfoReleaseOffset - 1);
+  std::memcpy(r.data() + wire::kInfoReleaseOffset, config_.release.data(), n);
   return r;
 }
 

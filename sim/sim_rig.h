@@ -24,8 +24,8 @@
 #include "platform/clock.h"
 #include "platform/profile.h"
 #include "platform/scripted_ui.h"
-#include "shell/dictionary.h"
-#include "shell/env.h"
+#include "context/dictionary.h"
+#include "context/env.h"
 #include "sim/sim_player.h"
 
 namespace kestro::sim {

@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "link/socket_channel.h"
+#include "link/wire.h"
 
 namespace kestro::sim {
 

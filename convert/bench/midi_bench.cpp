@@ -17,7 +17,7 @@
 #include "platform/fileutil.h"
 #include "platform/profile.h"
 #include "platform/scripted_ui.h"
-#include "shell/dictionary.h"
+#include "context/dictionary.h"
 
 namespace fs = std::filesystem;
 using namespace kestro;

@@ -20,8 +20,8 @@
 #include "platform/profile.h"
 #include "platform/scripted_ui.h"
 #include "platform/testing/testsupport.h"
-#include "shell/dictionary.h"
-#include "shell/env.h"
+#include "context/dictionary.h"
+#include "context/env.h"
 
 namespace kestro::mf4test {
 

@@ -4,7 +4,7 @@
 #include "platform/fileutil.h"
 #include "platform/latin1.h"
 #include "platform/profile.h"
-#include "shell/dictionary.h"
+#include "context/dictionary.h"
 
 int main(int argc, char** argv) {
   using namespace kestro;

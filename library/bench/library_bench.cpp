@@ -12,7 +12,7 @@
 #include "library/library.h"
 #include "platform/fileutil.h"
 #include "platform/scripted_ui.h"
-#include "shell/dictionary.h"
+#include "context/dictionary.h"
 
 namespace {
 

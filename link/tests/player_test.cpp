@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "link/charmap.h"
+#include "platform/charmap.h"
 #include "link/player.h"
 #include "platform/fileutil.h"
 #include "sim/sim_rig.h"

@@ -1,4 +1,4 @@
-#include "shell/env.h"
+#include "context/env.h"
 
 namespace kestro {
 

@@ -14,7 +14,7 @@
 #include "platform/profile.h"
 #include "platform/scripted_ui.h"
 #include "platform/testing/testsupport.h"
-#include "shell/dictionary.h"
+#include "context/dictionary.h"
 
 namespace kestro {
 namespace {
@@ -47,7 +47,7 @@ Shipped LoadShipped() {
 void ScanCode(std::set<std::string>* keys, std::set<std::string>* bases) {
   const std::regex keyRe("\"((MSG|ZUMBLA_REPROG|UNINSTALL_ID|IDC)_[A-Z0-9_]*[A-Z0-9])\"");
   const std::regex baseRe("GetNumberedText\\(\\s*\"([A-Z0-9_]+)\"");
-  for (const char* top : {"platform", "shell", "link", "cardfs", "library", "convert", "sim", "harvo", "uninstall",
+  for (const char* top : {"platform", "context", "shell", "link", "cardfs", "library", "convert", "sim", "harvo", "uninstall",
                           "cli", "gui"}) {
     fs::path root = testing::SourceDir() / top;
     if (!fs::exists(root)) continue;

@@ -1,4 +1,4 @@
-#include "link/charmap.h"
+#include "platform/charmap.h"
 
 #include "platform/latin1.h"
 

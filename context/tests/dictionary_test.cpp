@@ -1,4 +1,4 @@
-#include "shell/dictionary.h"
+#include "context/dictionary.h"
 
 #include <gtest/gtest.h>
 

@@ -12,8 +12,8 @@
 #include "platform/format.h"
 #include "platform/profile.h"
 #include "platform/ui.h"
-#include "shell/dictionary.h"
-#include "shell/settings_keys.h"
+#include "context/dictionary.h"
+#include "context/settings_keys.h"
 
 namespace kestro {
 
