@@ -84,6 +84,15 @@ TEST_F(CliTransfer, ACutWhileTheCardsListIsReadLosesNoSongAndIsTold) {
   // What taking up the player costs: the card check, then its index files.
   const long listRead = PlayerBytesOf(sim, kCard16, {"songs"});
 
+  // The list of a card whose check the link broke off is no list of no songs.
+  Fault("drop-after 2000");
+  auto list = Cmd({"songs"});
+  EXPECT_EQ(list.status, 1);
+  EXPECT_EQ(list.out, "");
+  EXPECT_NE(list.err.find("the player's song list could not be read: the link to the player was lost"),
+            std::string::npos)
+      << list.err;
+
   struct Case {
     const char* what;
     long cut;
