@@ -217,6 +217,11 @@ class Package(Installed, unittest.TestCase):
             known = "ok installed" in installed or \
                 run(["apt-cache", "show", "--no-all-versions", name], check=False).returncode == 0
             self.assertTrue(known, name)
+        # The description names the window exactly when the package holds it.
+        description = run(["dpkg-deb", "-f", self.deb, "Description"]).stdout
+        self.assertIn("kestro-cli", description)
+        self.assertNotIn("@", description)
+        self.assertEqual("the window kestro" in " ".join(description.split()), "usr/bin/kestro" in self.files)
         for script in ("postinst", "postrm"):
             self.assertRegex(info, rf"(?m)^ .*\b{script}\b")
             text = run(["dpkg-deb", "-I", self.deb, script]).stdout
