@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QScrollBar>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -85,6 +87,7 @@ MainWindow::MainWindow(Env& env, LinkChannels channels, QWidget* parent)
   resize(1100, 660);
 }
 
+
 MainWindow::~MainWindow() {
   StopTimers();
   if (qtUi_) {
@@ -140,11 +143,21 @@ void MainWindow::BuildWidgets() {
     v->dragAllowed = [this] { return !app_->cycle.busy; };
     v->setMinimumWidth(240);
   }
-  grid->addWidget(pcView_, 1, 0);
-  grid->addWidget(playerView_, 1, 2);
+  pcCaption_ = new QLabel(backdrop);
+  playerCaption_ = new QLabel(backdrop);
+  for (QLabel* c : {pcCaption_, playerCaption_}) {
+    QFont f = c->font();
+    f.setBold(true);
+    c->setFont(f);
+    c->setTextFormat(Qt::PlainText);
+  }
+  grid->addWidget(pcCaption_, 1, 0);
+  grid->addWidget(playerCaption_, 1, 2);
+  grid->addWidget(pcView_, 2, 0);
+  grid->addWidget(playerView_, 2, 2);
   grid->setColumnStretch(0, 1);
   grid->setColumnStretch(2, 1);
-  grid->setRowStretch(1, 1);
+  grid->setRowStretch(2, 1);
 
   // Between the lists: the arrows, and under them the connection status.
   auto* centre = new QVBoxLayout;
@@ -157,7 +170,7 @@ void MainWindow::BuildWidgets() {
   statusPictureLabel_->setAlignment(Qt::AlignCenter);
   centre->addWidget(statusPictureLabel_, 0, Qt::AlignHCenter);
   centre->addStretch(3);
-  grid->addLayout(centre, 1, 1);
+  grid->addLayout(centre, 2, 1);
 
   // Under the lists: the PC count; the medium, its picture and the player
   // count.
@@ -167,14 +180,14 @@ void MainWindow::BuildWidgets() {
     l->setTextFormat(Qt::PlainText);
     l->setMinimumHeight(20);
   }
-  grid->addWidget(statusLabels_[0], 2, 0);
+  grid->addWidget(statusLabels_[0], 3, 0);
   mediumPictureLabel_ = new QLabel(backdrop);
   auto* under = new QHBoxLayout;
   under->setSpacing(10);
   under->addWidget(statusLabels_[2], 1);
   under->addWidget(mediumPictureLabel_);
   under->addWidget(statusLabels_[1]);
-  grid->addLayout(under, 2, 2);
+  grid->addLayout(under, 3, 2);
   statusLabels_[1]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   statusLabels_[1]->setMinimumWidth(90);
 
@@ -334,14 +347,29 @@ void MainWindow::Prepare() {
   UpdateMenuStates();
   UpdateSelectionMenu();
   UpdateStatusLines();
+  UpdateListCaptions();
 }
 
 void MainWindow::ApplyListWidths() {
   library::ListWidths w = library::LoadListWidths(env_.profile);
+  int pcWidth = 0, playerWidth = 0;
   for (int c = 0; c < SongListModel::kColumns; ++c) {
     pcView_->setColumnWidth(c, w.pc[static_cast<size_t>(c)]);
     playerView_->setColumnWidth(c, w.player[static_cast<size_t>(c)]);
+    pcWidth += w.pc[static_cast<size_t>(c)];
+    playerWidth += w.player[static_cast<size_t>(c)];
   }
+  // Wide enough to show every column, as far as the screen allows.
+  const int frame = 2 * pcView_->frameWidth() + pcView_->verticalScrollBar()->sizeHint().width() + 2;
+  const int centre = std::max(arrows_->sizeHint().width(), 48) + 2 * kListSpacing;
+  int wanted = pcWidth + playerWidth + 2 * frame + centre + 24;
+  int high = 700;
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    QRect avail = screen->availableGeometry();
+    wanted = std::min(wanted, avail.width() * 96 / 100);
+    high = std::min(high, avail.height() * 90 / 100);
+  }
+  resize(std::max(wanted, 760), std::max(high, 480));
 }
 
 void MainWindow::StartTimers() {
@@ -513,6 +541,7 @@ void MainWindow::RefreshListViews() {
   ApplySortIndicators();
   RestoreScrollRows();
   UpdateStatusLines();
+  UpdateListCaptions();
   UpdateSelectionMenu();
   if (cycle.firstConnectionState == 2) {
     env_.ui.CloseGeneralMessage();
@@ -543,6 +572,22 @@ void MainWindow::RestoreScrollRows() {
   if (pcScroll_) pcView_->verticalScrollBar()->setValue(*pcScroll_);
   if (playerScroll_) playerView_->verticalScrollBar()->setValue(*playerScroll_);
 }
+
+void MainWindow::UpdateListCaptions() {
+  pcCaption_->setText(T("MSG_LIST_CAPTION_PC"));
+  const char* key = "MSG_MESSAGE_CF6";
+  if (app_->cycle.PlayerReady()) {
+    switch (app_->cycle.currentMedium) {
+      case 0: key = "MSG_LIST_CAPTION_READER"; break;
+      case 1: key = "MSG_LIST_CAPTION_CARD"; break;
+      case 2: key = "MSG_LIST_CAPTION_RAM"; break;
+      default: break;
+    }
+  }
+  playerCaption_->setText(T(key));
+}
+
+QString MainWindow::PlayerCaption() const { return playerCaption_->text(); }
 
 QString MainWindow::StatusLineShown(int slot) const {
   return slot >= 0 && slot < 3 && statusLabels_[slot] ? statusLabels_[slot]->text() : QString();

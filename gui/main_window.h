@@ -106,6 +106,7 @@ class MainWindow : public QMainWindow, public ConnectionView {
   QString MediumPicture() const { return mediumPicture_; }
   TransferArrows* Arrows() const { return arrows_; }
   QString StatusLineShown(int slot) const;  // 0 PC count, 1 player count, 2 medium information
+  QString PlayerCaption() const;
   PictureButton* InternetButton() const { return internet_; }
   HoverLabel* Hover() const { return hover_; }
 
@@ -128,6 +129,9 @@ class MainWindow : public QMainWindow, public ConnectionView {
   void ApplyListWidths();
   void ApplySortIndicators();
   void UpdateStatusLines();
+  // The titles over the lists: the PC's songs, and what the right-hand list
+  // shows for the medium.
+  void UpdateListCaptions();
   void SetStatusPicture(const QString& name);
   void SetMediumPicture(const QString& name);
   void SaveScrollRows();
@@ -156,6 +160,8 @@ class MainWindow : public QMainWindow, public ConnectionView {
   QLabel* statusPictureLabel_ = nullptr;
   QLabel* mediumPictureLabel_ = nullptr;
   QLabel* statusLabels_[3] = {nullptr, nullptr, nullptr};
+  QLabel* pcCaption_ = nullptr;
+  QLabel* playerCaption_ = nullptr;
   PictureButton* play_ = nullptr;
   PictureButton* stop_ = nullptr;
   PictureButton* internet_ = nullptr;

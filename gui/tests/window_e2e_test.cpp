@@ -167,6 +167,7 @@ void WindowEndToEnd::aSessionWithTheSimulatedPlayer() {
   QCOMPARE(w->Arrows()->Arrows(), QStringLiteral("FRECCE"));
   QVERIFY(w->PlayerView()->isEnabled());
   QVERIFY(w->ActionFor(kFormatCard)->isEnabled());
+  QCOMPARE(w->PlayerCaption(), FromLatin1(program_->Environment()->T("MSG_LIST_CAPTION_CARD")));
   const int cardSongsBefore = w->PlayerModel()->rowCount();
   Shot("card");
 
@@ -261,6 +262,7 @@ void WindowEndToEnd::aSessionWithTheSimulatedPlayer() {
     QTRY_COMPARE_WITH_TIMEOUT(cycle.currentMedium, 2, 20000);
     QTRY_VERIFY_WITH_TIMEOUT(!cycle.busy, 5000);
     QCOMPARE(w->MediumPicture(), QStringLiteral("ZUMBLAICO"));
+    QCOMPARE(w->PlayerCaption(), FromLatin1(program_->Environment()->T("MSG_LIST_CAPTION_RAM")));
     QVERIFY(!w->ActionFor(kFormatCard)->isEnabled());
     QVERIFY(w->ActionFor(kUpdateFirmware)->isEnabled());
     Shot("memory");

@@ -11,11 +11,15 @@
 #include <QtTest>
 #include <deque>
 #include <filesystem>
+#include <map>
 #include <memory>
 
 #include "gui/commands.h"
+#include "gui/file_import.h"
+#include "gui/single_instance.h"
 #include "gui/main_window.h"
 #include "gui/menu_states.h"
+#include "gui/look.h"
 #include "gui/qt_ui.h"
 #include "gui/song_list_view.h"
 #include "gui/splash.h"
@@ -149,6 +153,10 @@ class Window : public QObject {
   void columnClicksSortReverseAndRestore();
   void dropsTransferOnlyBetweenTheLists();
   void deleteKeyInThePcListAsksForThePcSongs();
+  void mainTickReloadsNewSongsAndSurvivesGarbage();
+  void aSecondStartRaisesTheFirst();
+  void demoSongsOnlyIntoAnEmptyFolder();
+  void withoutADisplayTheListsComeAsText();
 };
 
 void Window::everyIdentifierReachesItsCommand() {
@@ -449,6 +457,98 @@ void Window::deleteKeyInThePcListAsksForThePcSongs() {
   QCOMPARE(r.shown.size(), 1u);
   QCOMPARE(r.shown[0].caption, r.T("MSG_DELETE_SONG_FROM_HD"));
   QCOMPARE(r.app().lib.pc.size(), 1u);
+}
+
+void Window::mainTickReloadsNewSongsAndSurvivesGarbage() {
+  Rig r;
+  QCOMPARE(r.window->PcModel()->rowCount(), 0);
+  // Another program puts a song into the folder and says so.
+  fs::copy_file(testing::BuiltDataDir() / "DICT.DIC", r.songs / "NEW SONG.MF4");
+  r.window->MainTick();
+  QCOMPARE(r.window->PcModel()->rowCount(), 0);
+  r.profile.WriteString("SETTINGS", "NEWSONGS", "1");
+  int liveness = r.window->tick.liveness;
+  r.window->MainTick();
+  QCOMPARE(r.window->PcModel()->rowCount(), 1);
+  QCOMPARE(r.profile.GetInt("SETTINGS", "NEWSONGS", -1), 0);
+  QCOMPARE(r.profile.GetInt("SETTINGS", "KESTROACTIVE", 0), liveness + 1);
+  QVERIFY(r.window->StatusLineShown(0).startsWith("1 "));
+  QCOMPARE(r.window->StatusLineShown(2), FromLatin1(r.T("MSG_MESSAGE_CF6")));
+
+  // The settings file overwritten with garbage: the ticks go on.
+  std::string garbage(4096, '\0');
+  for (size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<char>((i * 131) % 256);
+  testing::WriteFileOrDie(r.profile.Path(), garbage);
+  r.window->MainTick();
+  r.window->MainTick();
+  QVERIFY(!r.window->Closed());
+  QCOMPARE(r.app().cycle.currentMedium, -1);
+
+  // A shutdown request closes it at the next tick.
+  r.profile.WriteString("Settings", "KESTROSHUTDOWN", "1");
+  r.window->MainTick();
+  QVERIFY(r.window->Closed());
+}
+
+void Window::aSecondStartRaisesTheFirst() {
+  testing::TempDir settings;
+  SingleInstance first(settings.path());
+  QVERIFY(first.Claim());
+  int raised = 0;
+  connect(&first, &SingleInstance::raiseRequested, this, [&] { ++raised; });
+  SingleInstance second(settings.path());
+  QVERIFY(!second.Claim());
+  QTRY_COMPARE(raised, 1);
+  // Another settings folder is another Kestro.
+  testing::TempDir other;
+  SingleInstance third(other.path());
+  QVERIFY(third.Claim());
+  first.Release();
+  SingleInstance fourth(settings.path());
+  QVERIFY(fourth.Claim());
+}
+
+void Window::demoSongsOnlyIntoAnEmptyFolder() {
+  Rig r;
+  fs::path demo = r.home.path() / "demo";
+  fs::create_directories(demo);
+  fs::copy_file(testing::BuiltDataDir() / "DICT.DIC", demo / "DEMO.MF4");
+  testing::WriteFileOrDie(demo / "README.txt", "not a song");
+  QCOMPARE(ImportDemoSongs(*r.env, demo, r.songs), 1);
+  QVERIFY(fs::exists(r.songs / "DEMO.MF4"));
+  QVERIFY(!fs::exists(r.songs / "README.txt"));
+  fs::copy_file(testing::BuiltDataDir() / "DICT.DIC", demo / "SECOND.MF4");
+  QCOMPARE(ImportDemoSongs(*r.env, demo, r.songs), 0);
+  QVERIFY(!fs::exists(r.songs / "SECOND.MF4"));
+  QVERIFY(r.shown.empty());
+}
+
+void Window::withoutADisplayTheListsComeAsText() {
+  testing::TempDir home;
+  fs::path install = home.path() / "inst";
+  testing::FillInstallDir(install);
+  fs::create_directories(home.path() / "songs");
+  ProfileFile profile(home.path() / "Zumbla.INI");
+  profile.WriteString("PATH", "Installpath", install.string());
+  profile.WriteString("PATH", "OLD_MF4", (home.path() / "songs").string());
+  fs::copy_file(testing::BuiltDataDir() / "DICT.DIC", home.path() / "songs" / "Volare.MF4");
+  const std::map<std::string, std::string> noDisplay = {
+      {"ZUMBLA_HOME", home.path().string()}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}};
+  auto run = testing::Run({testing::BuiltProgram("kestro").string(), "--simulated"}, noDisplay);
+  QCOMPARE(run.status, 0);
+  std::string firstLine = run.out.substr(0, run.out.find('\n'));
+  QVERIFY2(firstLine.find("needs a desktop") != std::string::npos, run.out.c_str());
+  QVERIFY(firstLine.find("xvfb-run") != std::string::npos);
+  QVERIFY(firstLine.find("command-line tool") != std::string::npos);
+  QVERIFY2(run.out.find("PC song folder (1 songs)") != std::string::npos, run.out.c_str());
+  QVERIFY2(run.out.find("Zumbla, card (0 songs)") != std::string::npos, run.out.c_str());
+  // The simulated player ran in the settings folder and is gone, the setting
+  // back as it was.
+  QVERIFY(fs::exists(home.path() / "simulator" / "card.img"));
+  QCOMPARE(profile.GetString("Link", "Simulator", "unset"), std::string());
+  auto again = testing::Run({testing::BuiltProgram("kestro").string()}, noDisplay);
+  QCOMPARE(again.status, 0);
+  QVERIFY2(again.out.find("Zumbla not connected") != std::string::npos, again.out.c_str());
 }
 
 QTEST_MAIN(Window)
