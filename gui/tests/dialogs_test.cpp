@@ -7,10 +7,12 @@
 #include <QtTest>
 
 #include "gui/general_message.h"
+#include "gui/icons.h"
 #include "gui/look.h"
 #include "gui/message_dialog.h"
 #include "gui/progress_dialog.h"
 #include "gui/qt_ui.h"
+#include "platform/testing/testsupport.h"
 
 using namespace kestro;
 using namespace kestro::gui;
@@ -52,6 +54,7 @@ class Dialogs : public QObject {
   void qtUiShowsTheDialogAndReturnsItsResult();
   void generalMessageAnimatesAndClosesItself();
   void progressCloseBoxRequestsAbort();
+  void everyPictureLoadsByItsName();
 };
 
 void Dialogs::messageDialogLaysOutEachStyle_data() {
@@ -251,6 +254,29 @@ void Dialogs::progressCloseBoxRequestsAbort() {
   ui.ProgressStepCounted(2);
   QCOMPARE(ui.ProgressWindow()->Value(), 2);
   ui.ProgressEnd();
+}
+
+void Dialogs::everyPictureLoadsByItsName() {
+  const QDir art(QString::fromStdString((testing::SourceDir() / "data" / "art").string()));
+  const QStringList files = art.entryList({QStringLiteral("*.svg")}, QDir::Files);
+  if (files.isEmpty()) QSKIP("no pictures in data/art");
+  for (const QString& file : files) {
+    const QString name = file.chopped(4);
+    QVERIFY2(Icons::Has(name), qPrintable(name));
+    QVERIFY2(!Icons::NaturalSize(name).isEmpty(), qPrintable(name));
+    QPixmap twice = Icons::Pixmap(name, QSize(20, 20), 2.0);
+    QCOMPARE(twice.size(), QSize(40, 40));
+    QCOMPARE(twice.deviceIndependentSize().toSize(), QSize(20, 20));
+  }
+  // The drag cursors say where their point is.
+  for (const char* cursor : {"DRAGMOVECUR", "DRAGCOPYCUR", "DRAGNOCUR"}) {
+    if (!Icons::Has(QString::fromLatin1(cursor))) continue;
+    QPoint hot = Icons::Hotspot(QString::fromLatin1(cursor));
+    QSize size = Icons::NaturalSize(QString::fromLatin1(cursor));
+    QVERIFY2(hot.x() >= 0 && hot.y() >= 0 && hot.x() < size.width() && hot.y() < size.height(), cursor);
+  }
+  QVERIFY(!Icons::Has(QStringLiteral("NO SUCH PICTURE")));
+  QVERIFY(Icons::Pixmap(QStringLiteral("NO SUCH PICTURE")).isNull());
 }
 
 QTEST_MAIN(Dialogs)
