@@ -33,10 +33,6 @@
 #include "library/pc_folder.h"
 #include "shell/commands.h"
 
-#ifndef KESTRO_VERSION
-#define KESTRO_VERSION "1.3"
-#endif
-
 namespace kestro::gui {
 
 namespace fs = std::filesystem;
@@ -714,8 +710,7 @@ void MainWindow::RunAction(Action action, int id) {
       DeleteSelection(app);
       break;
     case Action::VersionText:
-      env_.ui.ShowMessage(env_.TF("MSG_ZUMSOFT_VERSION", std::string(KESTRO_VERSION)), env_.T("MSG_CAPTION_INFO"),
-                          mb::kIconInformation);
+      ShowVersion(env_);
       break;
     case Action::SelectAllPc:
       pcView_->SelectAllRows();

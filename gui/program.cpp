@@ -15,6 +15,7 @@
 #include "gui/text_mode.h"
 #include "platform/paths.h"
 #include "platform/terminal_ui.h"
+#include "shell/language.h"
 
 namespace kestro::gui {
 
@@ -61,6 +62,8 @@ std::optional<int> Program::Start() {
     ui_.SystemMessage("Invalid Installation!", "Kestro - Error:", mb::kIconStop);
     return 1;
   }
+  // A new user gets the desktop's language.
+  SetFirstRunLanguage(profile_, MessagesLocale());
   if (!dict_.Load(*installDir, profile_, ui_)) return 1;
   ui_.SetDictionary(&dict_);
   env_ = std::make_unique<Env>(Env{ui_, clock_, profile_, dict_, *installDir});
@@ -135,6 +138,7 @@ int RunWithoutDisplay(const ProgramOptions& options) {
     ui.SystemMessage("Invalid Installation!", "Kestro - Error:", mb::kIconStop);
     return 1;
   }
+  SetFirstRunLanguage(profile, MessagesLocale());
   Dictionary dict;
   if (!dict.Load(*installDir, profile, ui)) return 1;
   Env env{ui, clock, profile, dict, *installDir};

@@ -4,7 +4,7 @@
 set -eu
 
 build_pkgs="build-essential cmake ninja-build pkg-config libgtest-dev libusb-1.0-0-dev libftdi1-2 libcurl4-openssl-dev qt6-base-dev qt6-svg-dev"
-test_pkgs="dosfstools mtools python3-mido python3-mutagen abcmidi xvfb xauth"
+test_pkgs="dosfstools mtools python3-mido python3-mutagen abcmidi librsvg2-bin xvfb xauth"
 
 want="$build_pkgs"
 for purpose in "$@"; do
@@ -15,11 +15,16 @@ for purpose in "$@"; do
   esac
 done
 
+# One dpkg-query for the lot: a package it does not list as installed is
+# missing (an unknown name is not listed at all).
+# shellcheck disable=SC2086
+installed=" $(dpkg-query -W -f='${Package} ${Status}\n' $want 2>/dev/null | awk '$NF == "installed" && $(NF-1) == "ok" {printf "%s ", $1}')"
 missing=""
 for p in $want; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-    missing="$missing $p"
-  fi
+  case "$installed" in
+    *" $p "*) ;;
+    *) missing="$missing $p" ;;
+  esac
 done
 [ -z "$missing" ] && exit 0
 

@@ -25,6 +25,7 @@
 #include "gui/splash.h"
 #include "library/lists.h"
 #include "platform/format.h"
+#include "platform/version.h"
 #include "platform/testing/testsupport.h"
 
 using namespace kestro;
@@ -211,7 +212,7 @@ void Window::everyIdentifierReachesItsCommand() {
   {
     Rig r;
     QVERIFY(r.window->OnCommand(109));
-    QVERIFY(r.Showed(Fmt(r.T("MSG_ZUMSOFT_VERSION"), KESTRO_VERSION_TEXT)));
+    QVERIFY(r.Showed(Fmt(r.T("MSG_ZUMSOFT_VERSION"), kKestroVersion)));
   }
   for (int id : {114, 129}) {
     Rig r;
