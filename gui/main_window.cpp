@@ -165,11 +165,15 @@ void MainWindow::BuildWidgets() {
   statusPictureLabel_ = new QLabel(backdrop);
   statusPictureLabel_->setAlignment(Qt::AlignCenter);
   centre->addWidget(statusPictureLabel_, 0, Qt::AlignHCenter);
+  // Under the connection, what is connected.
+  mediumPictureLabel_ = new QLabel(backdrop);
+  mediumPictureLabel_->setAlignment(Qt::AlignCenter);
+  centre->addSpacing(6);
+  centre->addWidget(mediumPictureLabel_, 0, Qt::AlignHCenter);
   centre->addStretch(3);
   grid->addLayout(centre, 2, 1);
 
-  // Under the lists: the PC count; the medium, its picture and the player
-  // count.
+  // Under the lists: the PC count; the medium and the player count.
   for (QLabel*& l : statusLabels_) {
     l = new QLabel(backdrop);
     l->setFont(SmallFont());
@@ -177,11 +181,9 @@ void MainWindow::BuildWidgets() {
     l->setMinimumHeight(20);
   }
   grid->addWidget(statusLabels_[0], 3, 0);
-  mediumPictureLabel_ = new QLabel(backdrop);
   auto* under = new QHBoxLayout;
   under->setSpacing(10);
   under->addWidget(statusLabels_[2], 1);
-  under->addWidget(mediumPictureLabel_);
   under->addWidget(statusLabels_[1]);
   grid->addLayout(under, 3, 2);
   statusLabels_[1]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -491,6 +493,7 @@ void MainWindow::SetMediumPicture(const QString& name) {
 
 void MainWindow::ShowPlayerStatus(int reading) {
   if (reading != 4) reprogramAsked_ = false;
+  UpdateListCaptions();
   switch (reading) {
     case 1:
     case 2:
@@ -572,6 +575,8 @@ void MainWindow::RestoreScrollRows() {
 void MainWindow::UpdateListCaptions() {
   pcCaption_->setText(T("MSG_LIST_CAPTION_PC"));
   const char* key = "MSG_MESSAGE_CF6";
+  if (app_->cycle.newReading == 3) key = "MSG_LIST_CAPTION_BUSY";
+  if (app_->cycle.newReading == 4) key = "MSG_LIST_CAPTION_BOOT";
   if (app_->cycle.PlayerReady()) {
     switch (app_->cycle.currentMedium) {
       case 0: key = "MSG_LIST_CAPTION_READER"; break;

@@ -1,5 +1,7 @@
 #include "gui/program.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -9,9 +11,11 @@
 #include <unistd.h>
 
 #include "gui/file_import.h"
+#include "gui/look.h"
 #include "gui/main_window.h"
 #include "gui/simulated_player.h"
 #include "gui/single_instance.h"
+#include "gui/splash.h"
 #include "gui/text_mode.h"
 #include "platform/paths.h"
 #include "platform/terminal_ui.h"
@@ -81,11 +85,24 @@ std::optional<int> Program::Start() {
   std::error_code ec;
   fs::current_path(env.installDir, ec);
 
+  // The splash stays up while the window gets ready, however long a first
+  // run takes, and at least its display time.
+  QElapsedTimer splashShown;
+  if (options_.splash) {
+    Wait(kSplashPauseMs);
+    splash_ = new Splash(FromLatin1(env.T("MSG_VERSION")), 0);
+    splash_->show();
+    splash_->raise();
+    splashShown.start();
+    QCoreApplication::processEvents();
+  }
+
   SimulatedPlayer::ForgetDeadSocket(profile_, SettingsDir());
   if (options_.simulated) {
     sim_ = std::make_unique<SimulatedPlayer>(profile_, SettingsDir());
     std::string problem;
     if (!sim_->Start(&problem)) {
+      if (splash_) delete splash_.data();
       ui_.SystemMessage(problem, "Kestro - Error:", mb::kIconStop);
       return 1;
     }
@@ -97,10 +114,9 @@ std::optional<int> Program::Start() {
   QObject::connect(instance_.get(), &SingleInstance::raiseRequested, window_.get(), &MainWindow::BringToFront);
   ImportDemoSongs(env, ShippedDataDir() / "demo", window_->app().lib.pcFolder);
   window_->Prepare();
-  if (options_.splash) {
-    Wait(kSplashPauseMs);
-    window_->ShowSplash(kSplashMs);
-    Wait(kSplashMs);
+  if (splash_) {
+    if (splashShown.elapsed() < kSplashMs) Wait(static_cast<int>(kSplashMs - splashShown.elapsed()));
+    if (splash_) delete splash_.data();
   }
   window_->show();
   window_->raise();
@@ -120,6 +136,7 @@ void Program::Finish() {
   if (finished_) return;
   finished_ = true;
   bool started = window_ != nullptr;
+  if (splash_) delete splash_.data();
   window_.reset();
   if (env_ && started) {
     env_->WriteInt(settings::kKestroActive, 0);

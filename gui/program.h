@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,6 +24,7 @@ namespace kestro::gui {
 
 class MainWindow;
 class SimulatedPlayer;
+class Splash;
 class SingleInstance;
 
 struct ProgramOptions {
@@ -72,6 +74,7 @@ class Program {
   std::unique_ptr<SimulatedPlayer> sim_;
   FtdiLibrary ftdi_;  // before the window: its FTDI channel refers to it
   std::unique_ptr<MainWindow> window_;
+  QPointer<Splash> splash_;  // closes itself at a click
   bool finished_ = false;
 };
 

@@ -1,6 +1,7 @@
 #include "gui/splash.h"
 
 #include <QGuiApplication>
+#include <QBitmap>
 #include <QPainter>
 #include <QScreen>
 
@@ -19,9 +20,12 @@ Splash::Splash(const QString& versionText, int displayMs, QWidget* owner)
     QRect g = s->geometry();
     move(g.x() + (g.width() - kWidth) / 2, g.y() + (g.height() - kHeight) / 3);
   }
+  // The picture's own outline, where the window system draws shaped windows.
+  QPixmap art = Icons::Pixmap(QStringLiteral("SPLASH3"), size(), 1.0);
+  if (!art.isNull() && art.hasAlphaChannel()) setMask(art.mask());
   timer_.setSingleShot(true);
   connect(&timer_, &QTimer::timeout, this, &QWidget::close);
-  timer_.start(displayMs);
+  if (displayMs > 0) timer_.start(displayMs);
 }
 
 void Splash::paintEvent(QPaintEvent*) {

@@ -16,7 +16,8 @@ class Splash : public QWidget {
   static constexpr int kWidth = 676;
   static constexpr int kHeight = 353;
 
-  // `versionText` is the text of "MSG_VERSION".
+  // `versionText` is the text of "MSG_VERSION". With a display time of 0 it
+  // stays until it is closed.
   Splash(const QString& versionText, int displayMs, QWidget* owner = nullptr);
 
  protected:

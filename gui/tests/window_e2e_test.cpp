@@ -15,10 +15,12 @@
 #include <filesystem>
 #include <memory>
 
+#include "gui/general_message.h"
 #include "gui/look.h"
 #include "gui/main_window.h"
 #include "gui/message_dialog.h"
 #include "gui/program.h"
+#include "gui/progress_dialog.h"
 #include "gui/simulated_player.h"
 #include "gui/song_list_view.h"
 #include "gui/transfer_arrows.h"
@@ -107,6 +109,7 @@ class WindowEndToEnd : public QObject {
   std::unique_ptr<Program> program_;
   QTimer answerer_;
   QStringList seen_;  // captions and texts of the boxes answered
+  QStringList shotsTaken_;
   bool declineReprogram_ = true;
 };
 
@@ -126,8 +129,19 @@ void WindowEndToEnd::initTestCase() {
 }
 
 void WindowEndToEnd::Answer() {
+  // The dialogs on the way, once each, beside the window's screenshots.
+  auto keep = [this](QWidget* dialog, const QString& name) {
+    if (!dialog || !dialog->isVisible() || shotsTaken_.contains(name)) return;
+    shotsTaken_ << name;
+    fs::path dir = testing::BuildDir() / "screenshots";
+    fs::create_directories(dir);
+    dialog->grab().save(QString::fromStdString((dir / ("dialog-" + name.toStdString() + ".png")).string()));
+  };
+  if (program_ && program_->Window()) keep(program_->Ui().ProgressWindow(), QStringLiteral("progress"));
   QWidget* w = QApplication::activeModalWidget();
+  if (qobject_cast<GeneralMessage*>(w)) keep(w, QStringLiteral("first-connection"));
   if (auto* d = qobject_cast<MessageDialog*>(w)) {
+    keep(d, QStringLiteral("message-") + QString::number(d->Geometry().b3.visible + 2 * d->Geometry().b2.visible));
     seen_ << d->windowTitle();
     bool reprogram = d->windowTitle() == FromLatin1(program_->Environment()->T("ZUMBLA_REPROG_TITLE"));
     int button = reprogram && declineReprogram_ ? d->DecliningButton() : 1;
@@ -273,6 +287,7 @@ void WindowEndToEnd::aSessionWithTheSimulatedPlayer() {
     QVERIFY(busy.Running());
     QTRY_COMPARE_WITH_TIMEOUT(w->StatusPicture(), QStringLiteral("STATUSBUSY"), 15000);
     QCOMPARE(cycle.currentMedium, -1);
+    QTRY_COMPARE(w->PlayerCaption(), FromLatin1(program_->Environment()->T("MSG_LIST_CAPTION_BUSY")));
     Shot("busy");
   }
   {
@@ -283,6 +298,7 @@ void WindowEndToEnd::aSessionWithTheSimulatedPlayer() {
     QVERIFY(!cycle.reprogramRequest);
     QTRY_VERIFY_WITH_TIMEOUT(w->ActionFor(kUpdateFirmware)->isEnabled(), 5000);
     QVERIFY(!w->ActionFor(kFormatCard)->isEnabled());
+    QTRY_COMPARE(w->PlayerCaption(), FromLatin1(program_->Environment()->T("MSG_LIST_CAPTION_BOOT")));
     Shot("reprogram");
   }
 
