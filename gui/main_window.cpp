@@ -3,13 +3,13 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QGuiApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QGuiApplication>
 #include <QScreen>
 #include <QScrollBar>
 #include <QUrl>
@@ -83,7 +83,6 @@ MainWindow::MainWindow(Env& env, LinkChannels channels, QWidget* parent)
   resize(1100, 660);
 }
 
-
 MainWindow::~MainWindow() {
   StopTimers();
   if (qtUi_) {
@@ -91,6 +90,10 @@ MainWindow::~MainWindow() {
     if (qtUi_->Owner() == this) qtUi_->SetOwner(nullptr);
   }
   if (splash_) delete splash_.data();
+  // The lists show the application's records: they go before it.
+  delete takeCentralWidget();
+  delete pcModel_;
+  delete playerModel_;
 }
 
 QString MainWindow::T(const char* key) const { return FromLatin1(env_.T(key)); }
@@ -702,12 +705,11 @@ bool MainWindow::OnCommand(int id) {
   auto entry = FindCommand(id);
   if (!entry || !ActionAvailable(entry->action)) return false;
   if (entry->guard != Guard::None && app_->cycle.busy) return false;
-  RunAction(entry->action, id);
+  RunAction(entry->action);
   return true;
 }
 
-void MainWindow::RunAction(Action action, int id) {
-  (void)id;
+void MainWindow::RunAction(Action action) {
   App& app = *app_;
   switch (action) {
     case Action::Delete:

@@ -136,7 +136,7 @@ class MainWindow : public QMainWindow, public ConnectionView {
   void SetMediumPicture(const QString& name);
   void SaveScrollRows();
   void RestoreScrollRows();
-  void RunAction(Action action, int id);
+  void RunAction(Action action);
   void DeleteKeyPressed(ListSide side);
   // "TO_ZUMBLA" and "TO_PC" on the lists' selections, telling the user when
   // the player was lost on the way.

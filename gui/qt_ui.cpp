@@ -45,8 +45,11 @@ QtUi::QtUi() = default;
 
 QtUi::~QtUi() {
   if (general_) delete general_.data();
+  if (progress_) delete progress_.data();
   if (cursorOverridden_ && qApp) QGuiApplication::restoreOverrideCursor();
 }
+
+ProgressDialog* QtUi::ProgressWindow() const { return progress_.data(); }
 
 std::string QtUi::Text(std::string_view key) const { return dict_ ? dict_->GetText(key) : FallbackText(key); }
 
@@ -149,13 +152,14 @@ void QtUi::OnProgressChanged() {
     if (progress_) {
       progress_->hide();
       // Perhaps inside one of its own handlers: deleted once they returned.
-      progress_.release()->deleteLater();
+      progress_->deleteLater();
+      progress_ = nullptr;
     }
     return;
   }
   if (!progress_) {
-    progress_ = std::make_unique<ProgressDialog>(owner_);
-    QObject::connect(progress_.get(), &ProgressDialog::abortRequested, [this] { RequestAbort(Text("MSG_ABORT")); });
+    progress_ = new ProgressDialog(owner_);
+    QObject::connect(progress_.data(), &ProgressDialog::abortRequested, [this] { RequestAbort(Text("MSG_ABORT")); });
     progress_->ShowState(s, FromLatin1(Text("MSG_ABORT")));
     progress_->adjustSize();
     if (owner_ && owner_->isVisible()) {

@@ -47,7 +47,7 @@ class QtUi final : public Ui {
   void PumpMessages() override;
   void Repaint() override;
 
-  ProgressDialog* ProgressWindow() const { return progress_.get(); }
+  ProgressDialog* ProgressWindow() const;
   // The text of a key, also before the dictionary is there.
   std::string Text(std::string_view key) const;
 
@@ -62,7 +62,7 @@ class QtUi final : public Ui {
 
   const Dictionary* dict_ = nullptr;
   QPointer<QWidget> owner_;
-  std::unique_ptr<ProgressDialog> progress_;
+  QPointer<ProgressDialog> progress_;  // a child of the owner while open
   QPointer<GeneralMessage> general_;
   bool cursorOverridden_ = false;
 };
