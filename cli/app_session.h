@@ -22,7 +22,8 @@ std::unique_ptr<AppSession> OpenApp(Context& ctx);
 // The medium as a line of text.
 std::string MediumName(int medium);
 
-// Texts of the player or of song files shown on the terminal.
-std::string ShownText(const std::string& text);
+// Why the player or its card could not be used, from what the card check,
+// the library and the link tell: for a command that stopped without saying.
+std::string PlayerProblem(App& app);
 
 }  // namespace kestro::cli
