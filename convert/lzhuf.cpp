@@ -680,7 +680,7 @@ void Encoder::Code(const Token* tokens, size_t count, BitWriter& bits) {
 // ---------------------------------------------------------------------------
 // Decoder
 
-Decoder::Decoder() { std::memset(text_, 0, sizeof text_); }
+Decoder::Decoder() = default;
 
 bool Decoder::SizeFits(uint32_t unpackedSize, size_t bodySize) {
   if (unpackedSize == 0) return true;
@@ -697,21 +697,32 @@ DecodeStatus Decoder::Decode(const uint8_t* body, size_t size, std::vector<uint8
   if (!SizeFits(total, size)) return DecodeStatus::SizeTooLarge;
 
   tree_.Start();
-  std::memset(text_, ' ', kWindow - kLookahead);
-  std::memset(text_ + kWindow - kLookahead, 0, kLookahead);
-  int r = kWindow - kLookahead;
-
   BitReader in(body + kSizeWordBytes, size - kSizeWordBytes);
+  // The output is its own window: it starts with what the window holds
+  // before the first byte (the spaces, then the zeros of the look-ahead, in
+  // the order a match reads them back), and a match copies from the bytes
+  // already there. Matches go a word at a time into room after the end.
+  constexpr size_t kBefore = kWindow;
+  constexpr size_t kAfter = 32;
+  static_assert(kAfter >= kLookahead + 3, "a match is copied in four words");
   // Room for what a body of this size usually holds (songs pack to a third
   // or more, random data not at all), grown as it fills beyond that, rather
   // than trusting the size word with a large allocation up front.
-  out.resize(std::min<size_t>(total, std::max<size_t>(size_t{1} << 20, 4 * size)));
-  uint8_t* o = out.data();
+  size_t room = std::min<size_t>(total, std::max<size_t>(size_t{1} << 20, 4 * size));
+  out.resize(kBefore + room + kAfter);
+  std::memset(out.data(), 0, kLookahead);
+  std::memset(out.data() + kLookahead, ' ', kWindow - kLookahead);
+  uint8_t* o = out.data() + kBefore;
   size_t count = 0;
+  auto fail = [&out] {
+    out.clear();
+    return DecodeStatus::Corrupt;
+  };
   while (count < total) {
-    if (out.size() - count < static_cast<size_t>(kLookahead)) {
-      out.resize(std::min<size_t>(total, std::max(out.size() * 2, count + kLookahead)));
-      o = out.data();
+    if (room - count < static_cast<size_t>(kLookahead)) {
+      room = std::min<size_t>(total, std::max(room * 2, count + kLookahead));
+      out.resize(kBefore + room + kAfter);
+      o = out.data() + kBefore;
     }
     // Down from the root, one bit per node, noting the way for the update.
     // The sons of the next node come from the grandsons of this one, so
@@ -730,27 +741,24 @@ DecodeStatus Decoder::Decode(const uint8_t* body, size_t size, std::vector<uint8
     int c = sons - kNodes;
     if (c < 256) {
       o[count++] = static_cast<uint8_t>(c);
-      text_[r] = static_cast<uint8_t>(c);
-      r = (r + 1) & kMask;
     } else {
-      int from = (r - static_cast<int>(in.Position()) - 1) & kMask;
-      int n = c - 255 + kThreshold;
-      if (static_cast<size_t>(n) > total - count) {
-        out.clear();
-        return DecodeStatus::Corrupt;
+      const size_t distance = in.Position() + 1;
+      const size_t n = static_cast<size_t>(c - 255 + kThreshold);
+      if (n > total - count) return fail();
+      uint8_t* to = o + count;
+      const uint8_t* from = to - distance;
+      if (distance >= 8) {
+        // Each word reads only bytes before the one it writes.
+        for (size_t k = 0; k < n; k += 8) std::memcpy(to + k, from + k, 8);
+      } else {
+        for (size_t k = 0; k < n; ++k) to[k] = from[k];
       }
-      for (int k = 0; k < n; ++k) {
-        uint8_t b = text_[(from + k) & kMask];
-        o[count++] = b;
-        text_[r] = b;
-        r = (r + 1) & kMask;
-      }
+      count += n;
     }
-    if (in.Overrun()) {
-      out.clear();
-      return DecodeStatus::Corrupt;
-    }
+    if (in.Overrun()) return fail();
   }
+  out.erase(out.begin(), out.begin() + kBefore);
+  out.resize(total);
   return DecodeStatus::Ok;
 }
 

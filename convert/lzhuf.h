@@ -193,7 +193,6 @@ class Decoder {
  private:
   HuffmanTree tree_;
   HuffmanTree::Path path_;
-  uint8_t text_[kWindow];
 };
 
 }  // namespace kestro::lzhuf
