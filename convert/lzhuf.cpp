@@ -104,6 +104,18 @@ class BitReader {
 
  private:
   void Refill() {
+    if (end_ - p_ >= 8) {
+      // A whole word, big-endian, below the bits still held; only its whole
+      // bytes count as read. The bits of the byte it cut into sit where the
+      // next word will put that byte again, so OR-ing it twice is harmless.
+      uint64_t w;
+      std::memcpy(&w, p_, 8);
+      if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap64(w);
+      buf_ |= w >> count_;
+      p_ += (63 - count_) >> 3;
+      count_ |= 56;
+      return;
+    }
     while (count_ <= 56) {
       uint64_t b = 0;
       if (p_ < end_) {
