@@ -591,7 +591,8 @@ void Window::theLanguageMenuKeepsTheChoiceForTheNextStart() {
   r.profile.WriteString("SETTINGS", "CURRLANGUAGE", "ITALIANO");
   // A window started now reads the language it shows.
   r.window.reset();
-  r.window = std::make_unique<MainWindow>(*r.env, ProgramChannels(*r.env, FtdiLibrary{}));
+  FtdiLibrary none;
+  r.window = std::make_unique<MainWindow>(*r.env, ProgramChannels(*r.env, none));
   r.window->Prepare();
   QMenu* languages = nullptr;
   for (QAction* top : r.window->menuBar()->actions()) {
