@@ -29,8 +29,9 @@ class Context {
   RealClock clock;
   ProfileFile profile;
 
-  // Reads the install folder and loads the dictionary; on failure shows why
-  // ("Invalid Installation!" or the loader's message) and returns null.
+  // Reads the install folder (the first run lays it out from the shipped
+  // data) and loads the dictionary; on failure shows why ("Invalid
+  // Installation!" or the loader's message) and returns null.
   Env* RequireInstall();
   // The Env when RequireInstall succeeded earlier.
   Env* env() { return env_.get(); }

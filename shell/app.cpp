@@ -42,6 +42,13 @@ bool App::RequirePlayerReady() {
   return false;
 }
 
+bool ShutdownRequested(const Env& env) { return env.GetInt(settings::kKestroShutdown) != 0; }
+
+void WriteExitKeys(Env& env) {
+  env.WriteInt(settings::kKestroActive, 0);
+  env.WriteInt(settings::kKestroShutdown, 0);
+}
+
 void ShowVersion(Env& env) {
   env.ui.ShowMessage(env.TF("MSG_ZUMSOFT_VERSION", kKestroVersion), env.T("MSG_CAPTION_INFO"),
                      mb::kIconInformation);

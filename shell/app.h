@@ -52,6 +52,13 @@ class App {
   bool RequirePlayerReady();
 };
 
+// Between programs: another program (the uninstaller) asks a running Kestro
+// to close by setting Settings/"KESTROSHUTDOWN"; the window looks on each
+// tick and ends. Its last act writes that key and the liveness key
+// "KESTROACTIVE" back to 0, which is the answer the asking program waits for.
+bool ShutdownRequested(const Env& env);
+void WriteExitKeys(Env& env);
+
 // The version command of the main window: "MSG_ZUMSOFT_VERSION" with the
 // build's version, caption "MSG_CAPTION_INFO", information icon.
 void ShowVersion(Env& env);

@@ -162,6 +162,7 @@ const char* const kRequiredKeys[] = {
     "MSG_OPEN_ERR", "MSG_WRITE_ERR",
     // Uninstaller
     "IDC_ARE_YOU_SURE_TO_UNINSTALL", "UNINSTALL_IDOK", "UNINSTALL_IDCANCEL", "MSG_WINDOWS_MUST_BE_RESTARTED",
+    "MSG_UNINSTALL_TITLE", "MSG_NO_RESTART_NEEDED", "MSG_UNINSTALL_PACKAGE", "MSG_UNINSTALL_SONGS",
 };
 
 // Families looked up as BASE_0 .. BASE_(count-1).
@@ -220,6 +221,8 @@ const Signature kSignatures[] = {
     {"MSG_N_SONGS_IMPORTED_FROM_FLOPPY", "d"},            // song count
     {"MSG_PLAY_ERROR", "d"},                              // error number
     {"MSG_OPEN_ERR", "s"},                                // input path
+    {"MSG_UNINSTALL_PACKAGE", "s"},                       // the package manager's command
+    {"MSG_UNINSTALL_SONGS", "sd"},                        // PC song folder, song count
 };
 
 std::vector<std::string> RequiredKeys() {
