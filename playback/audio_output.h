@@ -17,6 +17,7 @@ enum PlayError : int {
   kPlayUndecodable = 2,    // the song's sound cannot be decoded
   kPlayNoAudioSystem = 3,  // the sound system cannot be started
   kPlayNoDevice = 4,       // no sound output can be opened
+  kPlayNoSettings = 5,     // no program for the sound settings could be started
 };
 
 class AudioOutput {

@@ -52,6 +52,9 @@ class Playback {
   Playback(const Playback&) = delete;
   Playback& operator=(const Playback&) = delete;
 
+  // The window that shows the play controls (none: nothing is shown).
+  void SetView(PlaybackView* view) { view_ = view; }
+
   // PlaySong: stops any playback and plays `song`. True when it plays.
   bool PlaySong(const std::filesystem::path& song);
   // StopPlayback: closes the output and resets the play controls.
