@@ -25,4 +25,8 @@ std::string MediumName(int medium);
 // Texts of the player or of song files shown on the terminal.
 std::string ShownText(const std::string& text);
 
+// Selects the PC songs named (by path, or by name in the PC song folder);
+// false, with the names shown, when one is no song of the folder.
+bool SelectPcSongs(Context& ctx, library::Library& lib, const std::vector<std::string>& files);
+
 }  // namespace kestro::cli

@@ -71,6 +71,10 @@ void RegisterCardCommands(CommandTable& table);
 // Songs moved and deleted: send, fetch, delete, recover, clear-card
 // (cmd_transfer.cpp).
 void RegisterTransferCommands(CommandTable& table);
+// Songs played, and the decoded event stream as a MIDI file (cmd_play.cpp).
+void RegisterPlayCommands(CommandTable& table);
+// The floppy disk: export and import (cmd_floppy.cpp).
+void RegisterFloppyCommands(CommandTable& table);
 
 // Argument helpers for commands.
 // Removes "--name VALUE" from args; returns VALUE.
