@@ -1,4 +1,5 @@
-// Commands of the foundation: dictionary files, texts, settings, install.
+// Commands of the foundation: dictionary files, texts, settings, language,
+// install.
 #include <cstdio>
 #include <system_error>
 
@@ -6,6 +7,7 @@
 #include "platform/fileutil.h"
 #include "platform/latin1.h"
 #include "platform/paths.h"
+#include "shell/language.h"
 
 namespace kestro::cli {
 
@@ -96,7 +98,26 @@ int Install(Context& ctx, std::vector<std::string>& a) {
   }
   if (!ctx.profile.WriteString(settings::kInstallPath.section, settings::kInstallPath.name, dir.string()))
     return ctx.Fail("cannot write " + ctx.profile.Path().string());
-  std::printf("Installed %d files into %s\nSettings: %s\n", copied, dir.c_str(), ctx.profile.Path().c_str());
+  auto language = SetFirstRunLanguage(ctx.profile, MessagesLocale());
+  if (!language) return ctx.Fail("cannot write " + ctx.profile.Path().string());
+  std::printf("Installed %d files into %s\nSettings: %s\nLanguage: %s\n", copied, dir.c_str(),
+              ctx.profile.Path().c_str(), Latin1ToUtf8(*language).c_str());
+  return kOk;
+}
+
+int Language(Context& ctx, std::vector<std::string>& a) {
+  if (a.size() > 1) return Usage("language [ITALIANO|ENGLISH]");
+  if (a.empty()) {
+    std::printf("%s\n", Latin1ToUtf8(CurrentLanguage(ctx.profile)).c_str());
+    return kOk;
+  }
+  auto language = FindLanguage(a[0]);
+  if (!language) {
+    std::fprintf(stderr, "unknown language %s: ITALIANO or ENGLISH\n", a[0].c_str());
+    return kUsage;
+  }
+  if (!SetLanguage(ctx.profile, *language)) return ctx.Fail("cannot write " + ctx.profile.Path().string());
+  std::printf("%.*s\n", static_cast<int>(language->size()), language->data());
   return kOk;
 }
 
@@ -106,8 +127,17 @@ void RegisterBasicCommands(CommandTable& t) {
   t.push_back({{"install"}, "[DIR]", "lay out the install folder and record it in Zumbla.INI",
                "Copies the shipped data (DICT.DIC, templates, song database) into DIR\n"
                "(default: $ZUMBLA_HOME/Kestro, else ~/.local/share/kestro) and writes\n"
-               "PATH/Installpath into Zumbla.INI of the settings folder.",
+               "PATH/Installpath into Zumbla.INI of the settings folder. On a first\n"
+               "install it also sets the language from the desktop's locale (see the\n"
+               "command language).",
                Install});
+  t.push_back({{"language"}, "[ITALIANO|ENGLISH]", "show or set the language of Kestro's texts",
+               "SETTINGS/CURRLANGUAGE of Zumbla.INI. The install step sets it from the\n"
+               "desktop's locale (LC_ALL, LC_MESSAGES, LANG): ITALIANO for an Italian\n"
+               "locale, ENGLISH for any other, and leaves a value already there alone.\n"
+               "The next command speaks the new language; a running window needs a\n"
+               "restart.",
+               Language});
   t.push_back({{"dict", "decode"}, "FILE", "print the plain text of a DICT.DIC", "", DictDecode});
   t.push_back({{"dict", "encode"}, "IN OUT", "scramble a plain dictionary text into a DICT.DIC", "", DictEncode});
   t.push_back({{"text"}, "KEY [N]", "print a text of the dictionary in the current language",

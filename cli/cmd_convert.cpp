@@ -32,12 +32,16 @@ int Convert(Context& ctx, std::vector<std::string>& a) {
   ConvertContext conversion;
   conversion.EnableQuestions();
   bool failed = false;
+  size_t imported = 0, declined = 0, notSongs = 0;
   for (const std::string& file : a) {
     library::ImportResult r = library::ImportSongFile(*env, conversion, file, folder);
     if (r.outcome == library::ImportOutcome::Imported) {
+      ++imported;
       std::printf("%s: imported as %s\n", file.c_str(), r.destination.string().c_str());
     } else {
       std::printf("%s: %s\n", file.c_str(), library::OutcomeText(r.outcome));
+      if (r.outcome == library::ImportOutcome::Declined) ++declined;
+      if (r.outcome == library::ImportOutcome::NotASong) ++notSongs;
     }
     std::fflush(stdout);
     if (r.outcome == library::ImportOutcome::Failed) {
@@ -46,6 +50,12 @@ int Convert(Context& ctx, std::vector<std::string>& a) {
     }
     if (r.digitWarning) std::fprintf(stderr, "%s\n", Latin1ToUtf8(*r.digitWarning).c_str());
   }
+  // Songs the user declined were a choice, not a failure.
+  if (imported == 0 && declined == 0) {
+    return ctx.Fail(notSongs == a.size() ? "no song was imported: songs are .MID, .KAR, .MF3, .MF4 and .MP3 files"
+                                         : "no song was imported");
+  }
+  std::printf("%zu of %zu files imported into %s\n", imported, a.size(), folder.string().c_str());
   return failed ? kFailed : kOk;
 }
 
@@ -58,8 +68,9 @@ void RegisterConvertCommands(CommandTable& t) {
                "songs (karaoke pages made from their lyrics) and packed with their texts;\n"
                "other files are skipped. The song folder is PATH/OLD_MF4 of Zumbla.INI\n"
                "(default: the install folder). The conversion's questions are answered by\n"
-               "--yes / --no. One line per file tells what happened; the exit status is 1\n"
-               "when a file failed.",
+               "--yes / --no. One line per file tells what happened, and a last line how\n"
+               "many of the files were imported; the exit status is 1 when a file failed\n"
+               "or nothing was imported (every file skipped or failed).",
                Convert});
 }
 

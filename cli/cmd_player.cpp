@@ -11,6 +11,7 @@
 #include "link/link.h"
 #include "link/player.h"
 #include "platform/fileutil.h"
+#include "platform/format.h"
 #include "platform/latin1.h"
 
 namespace kestro::cli {
@@ -54,15 +55,40 @@ std::optional<uint16_t> ParseCode(const std::string& s) {
 
 std::string Shown(const std::string& playerText) { return Latin1ToUtf8(PlayerTextToLatin1(playerText)); }
 
+// Where the link looks for the player: the simulator's socket, or the USB
+// ids of both transports as lsusb and udev write them.
+std::string LinkPlaces(const Env& env) {
+  const std::string sim = env.GetText(settings::kSimulator);
+  if (!sim.empty()) return "simulator: " + sim + "\n";
+  auto searches = FtdiSearches(FtdiIdsOf(env));
+  const bool standard = searches.size() == 1 && searches[0] == std::pair(0, 0);
+  if (standard) {
+    searches.clear();
+    for (uint16_t product : kFtdiProducts) searches.emplace_back(kFtdiVendor, product);
+  }
+  std::string ftdi = Fmt("%04x:", searches[0].first);
+  for (size_t i = 0; i < searches.size(); ++i) ftdi += Fmt(i ? "/%04x" : "%04x", searches[i].second);
+  return Fmt("FTDI ids: %s (%s)\nbulk ids: %04x:%04x ([Link] BulkVid/BulkPid)\n", ftdi,
+             standard ? "FTDI's standard ids; [Link] FtdiVid/FtdiPid for others" : "[Link] FtdiVid/FtdiPid",
+             env.GetInt(settings::kBulkVid) & 0xFFFF, env.GetInt(settings::kBulkPid) & 0xFFFF);
+}
+
 int Info(Context& ctx, std::vector<std::string>& a) {
   if (!a.empty()) return Usage("player info");
+  Env* env = ctx.RequireInstall();
+  if (!env) return kFailed;
+  const std::string places = LinkPlaces(*env);
   auto s = Connect(ctx);
-  if (!s) return kFailed;
+  if (!s) {
+    std::fprintf(stderr, "%s", places.c_str());
+    return kFailed;
+  }
   ZumblaInfo info;
   if (!s->player->GetZumblaInfo(info)) return ctx.Fail("the player did not send its information");
   auto reading = ReadingForPlayerMode(info.Mode());
-  std::printf("transport: %s\nmode: %d\nrelease: %s\nmedium: %s\n", TransportName(s->link->transport), info.Mode(),
-              Latin1ToUtf8(info.Release()).c_str(), reading ? std::to_string(*reading).c_str() : "unknown");
+  std::printf("transport: %s\nmode: %d\nrelease: %s\nmedium: %s\n%s", TransportName(s->link->transport), info.Mode(),
+              Latin1ToUtf8(info.Release()).c_str(), reading ? std::to_string(*reading).c_str() : "unknown",
+              places.c_str());
   return kOk;
 }
 
@@ -150,7 +176,10 @@ void RegisterPlayerCommands(CommandTable& t) {
       "The player is reached over the FTDI bridge or the bulk USB device, or through\n"
       "a simulator when Zumbla.INI names its socket: [Link] Simulator=PATH.";
   t.push_back({{"player", "info"}, "", "show the player's mode, firmware release and the medium it means",
-               std::string("Medium: 2 internal memory, 1 card, 3 busy, 4 waiting for firmware.\n") + where, Info});
+               std::string("Medium: 2 internal memory, 1 card, 3 busy, 4 waiting for firmware.\n") + where +
+                   "\nAlso shows the USB ids looked for ([Link] FtdiVid/FtdiPid, BulkVid/BulkPid),\n"
+                   "even when no player answers.",
+               Info});
   t.push_back({{"player", "ram", "ls"}, "", "list the songs in the player's internal memory", where, RamLs});
   t.push_back({{"player", "ram", "get"}, "CODE FILE", "copy a song of the internal memory to a file", where, RamGet});
   t.push_back({{"player", "ram", "put"}, "FILE", "send a song file (MF4) to the internal memory", where, RamPut});

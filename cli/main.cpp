@@ -7,6 +7,7 @@
 #include "cli/cli.h"
 #include "platform/latin1.h"
 #include "platform/paths.h"
+#include "platform/version.h"
 
 namespace kestro::cli {
 
@@ -68,7 +69,8 @@ void PrintUsage(const CommandTable& table, std::FILE* out) {
   std::fprintf(out,
                "Usage: kestro-cli [--home DIR] [--yes | --no] COMMAND [ARGS...]\n\n"
                "  --home DIR   settings folder (overrides $ZUMBLA_HOME)\n"
-               "  --yes, --no  answer every question Yes/OK or No/Cancel\n\n"
+               "  --yes, --no  answer every question Yes/OK or No/Cancel\n"
+               "  --version    print Kestro's version\n\n"
                "Commands:\n");
   for (const auto& c : table) {
     std::string name;
@@ -127,6 +129,9 @@ int main(int argc, char** argv) {
       mode = AnswerMode::No;
     } else if (a == "--help" || a == "-h") {
       PrintUsage(table, stdout);
+      return kOk;
+    } else if (a == "--version") {
+      std::printf("Kestro %s\n", kKestroVersion);
       return kOk;
     } else if (!a.empty() && a[0] == '-') {
       std::fprintf(stderr, "unknown option %s\n", a.c_str());

@@ -67,6 +67,10 @@ inline constexpr Key kSimulator{"Link", "Simulator", Type::Text, "", 0, 256};
 // transport.
 inline constexpr Key kBulkVid{"Link", "BulkVid", Type::Int, "", 0x04B4, 0};
 inline constexpr Key kBulkPid{"Link", "BulkPid", Type::Int, "", 0x1004, 0};
+// USB ids of the player's FTDI bridge, for a bridge that carries ids of its
+// own (decimal or 0x hexadecimal). 0 or empty: FTDI's standard ids.
+inline constexpr Key kFtdiVid{"Link", "FtdiVid", Type::Int, "", 0, 0};
+inline constexpr Key kFtdiPid{"Link", "FtdiPid", Type::Int, "", 0, 0};
 
 // Default column widths of the two song lists.
 inline constexpr int kList1WidthDefault[10] = {200, 200, 96, 96, 96, 100, 100, 100, 0, 0};

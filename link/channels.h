@@ -12,4 +12,7 @@ namespace kestro {
 
 LinkChannels MakeLinkChannels(const Env& env, const FtdiLibrary& ftdi);
 
+// The ids of the player's FTDI bridge: [Link] FtdiVid / FtdiPid.
+FtdiIds FtdiIdsOf(const Env& env);
+
 }  // namespace kestro

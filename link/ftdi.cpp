@@ -76,16 +76,26 @@ bool FtdiChannel::SetTimeouts(uint32_t readMs, uint32_t writeMs) {
   return true;
 }
 
+std::vector<std::pair<int, int>> FtdiSearches(FtdiIds ids) {
+  if (ids.vendor == 0 && ids.product == 0) return {{0, 0}};
+  if (ids.product != 0) return {{ids.vendor != 0 ? ids.vendor : kFtdiVendor, ids.product}};
+  std::vector<std::pair<int, int>> searches;
+  for (uint16_t product : kFtdiProducts) searches.emplace_back(ids.vendor, product);
+  return searches;
+}
+
 bool FtdiChannel::Open(IoWait&) {
   if (ctx_ || !lib_.CanOpen()) return false;
   void* ctx = lib_.newContext();
   if (!ctx) return false;
-  FtdiDeviceList* list = nullptr;
-  // Vendor and product 0: every FTDI bridge the library knows.
-  int found = lib_.findAll(ctx, &list, 0, 0);
   int rc = -1;
-  if (found > 0 && list && list->dev) rc = lib_.openDev(ctx, list->dev);
-  if (list) lib_.listFree(&list);
+  for (auto [vendor, product] : FtdiSearches(ids_)) {
+    FtdiDeviceList* list = nullptr;
+    int found = lib_.findAll(ctx, &list, vendor, product);
+    if (found > 0 && list && list->dev) rc = lib_.openDev(ctx, list->dev);
+    if (list) lib_.listFree(&list);
+    if (rc >= 0) break;
+  }
   if (rc < 0) {
     lib_.freeContext(ctx);
     return false;

@@ -21,6 +21,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "link/channel.h"
 #include "platform/ui.h"
@@ -72,7 +74,25 @@ inline constexpr const char* kFtdiLibraryName = "libftdi1.so.2";
 // FT_Write" and so on. Whatever was resolved stays usable.
 FtdiLibrary LoadFtdiLibrary(Ui& ui, const char* libraryName = kFtdiLibraryName);
 
-// The first FTDI device, read and write time-outs 3000 ms after the open. A
+// FTDI's vendor id and the product ids of its bridges: what libftdi1 looks
+// for when asked for vendor and product 0.
+inline constexpr uint16_t kFtdiVendor = 0x0403;
+inline constexpr uint16_t kFtdiProducts[] = {0x6001, 0x6010, 0x6011, 0x6014, 0x6015};
+
+// The ids of the player's bridge; 0 stands for FTDI's standard ids.
+struct FtdiIds {
+  uint16_t vendor = 0;
+  uint16_t product = 0;
+};
+
+// The (vendor, product) searches of one open, in order. Both 0: one search
+// for (0, 0), the library's own list of FTDI's standard ids. A vendor of its
+// own without a product: that vendor with each standard product. A product
+// of its own without a vendor: FTDI's vendor with it.
+std::vector<std::pair<int, int>> FtdiSearches(FtdiIds ids);
+
+// The first FTDI device that the searches find, read and write time-outs
+// 3000 ms after the open. A
 // receive gathers bytes until all arrived or its time-out ran out (in real
 // time). A missing write, read or time-out entry shows "FT_Write is not
 // valid!", "FT_Read is not valid!" or "FT_SetTimeouts is not valid!"
@@ -81,7 +101,7 @@ class FtdiChannel final : public ByteChannel {
  public:
   static constexpr int kOpenTimeoutMs = 3000;
 
-  FtdiChannel(const FtdiLibrary& lib, Ui& ui) : lib_(lib), ui_(ui) {}
+  FtdiChannel(const FtdiLibrary& lib, Ui& ui, FtdiIds ids = {}) : lib_(lib), ui_(ui), ids_(ids) {}
   ~FtdiChannel() override;
 
   bool Open(IoWait& wait) override;
@@ -95,6 +115,7 @@ class FtdiChannel final : public ByteChannel {
 
   const FtdiLibrary& lib_;
   Ui& ui_;
+  FtdiIds ids_;
   void* ctx_ = nullptr;
 };
 

@@ -15,11 +15,16 @@ for purpose in "$@"; do
   esac
 done
 
+# One dpkg-query for the lot: a package it does not list as installed is
+# missing (an unknown name is not listed at all).
+# shellcheck disable=SC2086
+installed=" $(dpkg-query -W -f='${Package} ${Status}\n' $want 2>/dev/null | awk '$NF == "installed" && $(NF-1) == "ok" {printf "%s ", $1}')"
 missing=""
 for p in $want; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-    missing="$missing $p"
-  fi
+  case "$installed" in
+    *" $p "*) ;;
+    *) missing="$missing $p" ;;
+  esac
 done
 [ -z "$missing" ] && exit 0
 

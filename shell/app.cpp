@@ -1,6 +1,7 @@
 #include "shell/app.h"
 
 #include "link/channels.h"
+#include "platform/version.h"
 
 namespace kestro {
 
@@ -34,6 +35,11 @@ bool App::RequirePlayerReady() {
   if (cycle.PlayerReady()) return true;
   env.ui.ShowMessage(env.T("MSG_ZUMNET_BUSY"), env.T("MSG_ERROR"), mb::kIconStop);
   return false;
+}
+
+void ShowVersion(Env& env) {
+  env.ui.ShowMessage(env.TF("MSG_ZUMSOFT_VERSION", kKestroVersion), env.T("MSG_CAPTION_INFO"),
+                     mb::kIconInformation);
 }
 
 LinkChannels ProgramChannels(Env& env, FtdiLibrary& ftdi) {

@@ -54,6 +54,10 @@ class App {
   bool RequirePlayerReady();
 };
 
+// The version command of the main window: "MSG_ZUMSOFT_VERSION" with the
+// build's version, caption "MSG_CAPTION_INFO", information icon.
+void ShowVersion(Env& env);
+
 // The link channels of a program: the simulator's socket when the settings
 // name one, else the real devices (loading the FTDI library into `ftdi`).
 LinkChannels ProgramChannels(Env& env, FtdiLibrary& ftdi);

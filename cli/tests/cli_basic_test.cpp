@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <map>
+
+#include "platform/profile.h"
 #include "platform/testing/testsupport.h"
 
 namespace kestro {
@@ -11,11 +14,14 @@ using testing::TempDir;
 class Cli : public ::testing::Test {
  protected:
   TempDir home;
-  testing::RunResult Cmd(std::vector<std::string> args, const std::string& input = "") {
+  testing::RunResult Cmd(std::vector<std::string> args, std::map<std::string, std::string> env = {}) {
     args.insert(args.begin(), testing::BuiltProgram("kestro-cli").string());
-    return testing::Run(args, {{"ZUMBLA_HOME", home.path().string()}}, input);
+    env["ZUMBLA_HOME"] = home.path().string();
+    return testing::Run(args, env);
   }
 };
+
+using testing::DesktopLocale;
 
 TEST_F(Cli, UsageAndHelp) {
   auto r = Cmd({"--help"});
@@ -38,7 +44,7 @@ TEST_F(Cli, WithoutInstallationTheProgramsStop) {
 }
 
 TEST_F(Cli, InstallThenLookUpTexts) {
-  auto inst = Cmd({"install", (home / "inst").string()});
+  auto inst = Cmd({"install", (home / "inst").string()}, DesktopLocale("it_IT.UTF-8"));
   ASSERT_EQ(inst.status, 0) << inst.err;
   EXPECT_TRUE(std::filesystem::exists(home / "inst" / "DICT.DIC"));
   EXPECT_EQ(Cmd({"ini", "get", "path", "installpath"}).out, (home / "inst").string() + "\n");
@@ -48,8 +54,8 @@ TEST_F(Cli, InstallThenLookUpTexts) {
   EXPECT_EQ(ok.out, "OK\n");
   EXPECT_EQ(Cmd({"text", "MSG_NOT_A_KEY"}).out, "MSG_NOT_A_KEY: String Error\n");
   EXPECT_EQ(Cmd({"text", "MSG_NOT_A_KEY", "2"}).out, "MSG_NOT_A_KEY_2: String Error\n");
-  // The language was written back by the loader.
   EXPECT_EQ(Cmd({"ini", "get", "SETTINGS", "CURRLANGUAGE"}).out, "ITALIANO\n");
+  EXPECT_EQ(Cmd({"text", "MSG_CANCEL"}).out, "Annulla\n");
   ASSERT_EQ(Cmd({"ini", "set", "SETTINGS", "CURRLANGUAGE", "ENGLISH"}).status, 0);
   EXPECT_EQ(Cmd({"text", "MSG_CANCEL"}).out, "Cancel\n");
 
@@ -61,6 +67,59 @@ TEST_F(Cli, InstallThenLookUpTexts) {
   auto bad = Cmd({"text", "MSG_OK"});
   EXPECT_EQ(bad.status, 1);
   EXPECT_NE(bad.err.find("ZumblaPC Error: Error while opening DICT.DIC"), std::string::npos);
+}
+
+TEST_F(Cli, TheFirstInstallSpeaksTheDesktopsLanguage) {
+  struct Case {
+    std::map<std::string, std::string> env;
+    const char* already;  // CURRLANGUAGE before the install, or nullptr
+    const char* language;
+  } cases[] = {
+      {DesktopLocale("it_IT.UTF-8"), nullptr, "ITALIANO"},
+      {DesktopLocale("en_GB.UTF-8"), nullptr, "ENGLISH"},
+      {DesktopLocale("C"), nullptr, "ENGLISH"},
+      // LC_ALL before LC_MESSAGES before LANG.
+      {{{"LANG", "en_GB.UTF-8"}, {"LC_ALL", "it_IT.UTF-8"}, {"LC_MESSAGES", "en_US.UTF-8"}}, nullptr, "ITALIANO"},
+      {{{"LANG", "it_IT.UTF-8"}, {"LC_ALL", ""}, {"LC_MESSAGES", "en_US.UTF-8"}}, nullptr, "ENGLISH"},
+      // A value already there stays, whatever the locale.
+      {DesktopLocale("it_IT.UTF-8"), "ENGLISH", "ENGLISH"},
+  };
+  for (const auto& c : cases) {
+    TempDir h;
+    if (c.already) ProfileFile(h / "Zumbla.INI").WriteString("SETTINGS", "CURRLANGUAGE", c.already);
+    auto cmd = [&](std::vector<std::string> args) {
+      args.insert(args.begin(), testing::BuiltProgram("kestro-cli").string());
+      auto env = c.env;
+      env["ZUMBLA_HOME"] = h.path().string();
+      return testing::Run(args, env);
+    };
+    auto r = cmd({"install", (h / "inst").string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(std::string("Language: ") + c.language + "\n"), std::string::npos) << r.out;
+    // The texts follow.
+    EXPECT_EQ(cmd({"text", "MSG_CANCEL"}).out, std::string(c.language) == "ENGLISH" ? "Cancel\n" : "Annulla\n");
+  }
+}
+
+TEST_F(Cli, LanguageShowsAndSets) {
+  EXPECT_EQ(Cmd({"language"}).out, "ITALIANO\n") << "the dictionary's default before anything is set";
+  auto r = Cmd({"language", "english"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "ENGLISH\n");
+  EXPECT_EQ(Cmd({"ini", "get", "SETTINGS", "CURRLANGUAGE"}).out, "ENGLISH\n");
+  auto bad = Cmd({"language", "DEUTSCH"});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.err.find("ITALIANO or ENGLISH"), std::string::npos) << bad.err;
+  EXPECT_EQ(Cmd({"language", "ITALIANO", "ENGLISH"}).status, 2);
+  EXPECT_EQ(Cmd({"language"}).out, "ENGLISH\n");
+}
+
+TEST_F(Cli, VersionIsTheProjectVersion) {
+  const std::string version = testing::ProjectVersion();
+  ASSERT_FALSE(version.empty());
+  auto r = Cmd({"--version"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "Kestro " + version + "\n");
 }
 
 TEST_F(Cli, IniGetSetAndHomeOption) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 
 #include "convert/package.h"
@@ -26,7 +27,8 @@ w:tut-to il pae-se si sve-glia e can-ta con lui la can-zo-ne
 class CliConvert : public ::testing::Test {
  protected:
   void SetUp() override {
-    auto r = Cmd({"install", inst.string()});
+    // The conversion's questions are checked in Italian.
+    auto r = Cmd({"install", inst.string()}, testing::DesktopLocale("it_IT.UTF-8"));
     ASSERT_EQ(r.status, 0) << r.err;
     fs::create_directories(songs);
     testing::WriteFileOrDie(home / "tune.abc", kTune);
@@ -40,9 +42,10 @@ class CliConvert : public ::testing::Test {
     testing::WriteFileOrDie(home / "Brano.mp3", std::string(400, '\xFF'));
     testing::WriteFileOrDie(home / "rotta.mid", std::string(40, 'x'));
   }
-  testing::RunResult Cmd(std::vector<std::string> args) {
+  testing::RunResult Cmd(std::vector<std::string> args, std::map<std::string, std::string> env = {}) {
     args.insert(args.begin(), testing::BuiltProgram("kestro-cli").string());
-    return testing::Run(args, {{"ZUMBLA_HOME", home.path().string()}});
+    env["ZUMBLA_HOME"] = home.path().string();
+    return testing::Run(args, env);
   }
   static PackageHeader HeaderOf(const fs::path& p) {
     std::string bytes = testing::ReadFileOrEmpty(p);
@@ -66,6 +69,7 @@ TEST_F(CliConvert, ImportsABatchIntoAFolder) {
   EXPECT_NE(r.out.find(Line("note.txt", "skipped (not a song)")), std::string::npos) << r.out;
   EXPECT_NE(r.out.find(Line("Brano.mp3", "imported as " + (songs / "Brano.MP3").string())), std::string::npos);
   EXPECT_NE(r.out.find(Line("Muta.mid", "imported as " + (songs / "Muta.MF4").string())), std::string::npos);
+  EXPECT_NE(r.out.find("3 of 4 files imported into " + songs.string() + "\n"), std::string::npos) << r.out;
   // The question about the song without words was asked and answered.
   EXPECT_NE(r.err.find("La song MUTA non contiene alcun testo"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("[x] Visualizza ancora questo messaggio"), std::string::npos) << r.err;
@@ -93,6 +97,7 @@ TEST_F(CliConvert, AnswersNoAndFailures) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find(Line("Muta.mid", "declined")), std::string::npos) << r.out;
   EXPECT_NE(r.err.find("-> No"), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find("0 of 1 files imported"), std::string::npos) << r.out;
   EXPECT_FALSE(fs::exists(songs / "Muta.MF4"));
 
   r = Cmd({"--yes", "convert", (home / "rotta.mid").string(), (home / "Brano.mp3").string(), "--to", songs.string()});
@@ -100,7 +105,30 @@ TEST_F(CliConvert, AnswersNoAndFailures) {
   EXPECT_NE(r.out.find(Line("rotta.mid", "failed")), std::string::npos) << r.out;
   EXPECT_NE(r.out.find(Line("Brano.mp3", "imported as " + (songs / "Brano.MP3").string())), std::string::npos)
       << "the batch goes on";
+  EXPECT_NE(r.out.find("1 of 2 files imported"), std::string::npos) << r.out;
   EXPECT_FALSE(fs::exists(songs / "rotta.MF4"));
+}
+
+TEST_F(CliConvert, NothingImportedIsAFailure) {
+  struct Case {
+    std::vector<std::string> files;
+    const char* error;
+  } cases[] = {
+      {{"note.txt"}, "no song was imported: songs are .MID, .KAR, .MF3, .MF4 and .MP3 files\n"},
+      {{"note.txt", "rotta.mid"}, "no song was imported\n"},
+      {{"rotta.mid", "missing.kar"}, "no song was imported\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"--yes", "convert", "--to", songs.string()};
+    for (const auto& f : c.files) args.push_back((home / f).string());
+    auto r = Cmd(args);
+    EXPECT_EQ(r.status, 1) << c.files[0];
+    const std::string err = r.err;
+    ASSERT_GE(err.size(), std::strlen(c.error));
+    EXPECT_EQ(err.substr(err.size() - std::strlen(c.error)), c.error) << "the last word: " << err;
+    EXPECT_EQ(r.out.find("files imported"), std::string::npos) << r.out;
+    EXPECT_TRUE(fs::is_empty(songs));
+  }
 }
 
 TEST_F(CliConvert, SongFolderOfTheSettings) {

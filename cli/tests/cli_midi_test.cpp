@@ -32,10 +32,14 @@ std::string B(std::initializer_list<int> bytes) {
 class CliMidi : public ::testing::Test {
  protected:
   TempDir home;
-  void SetUp() override { ASSERT_EQ(Cmd({"install", (home / "inst").string()}).status, 0); }
-  testing::RunResult Cmd(std::vector<std::string> args) {
+  // The messages checked are the Italian ones.
+  void SetUp() override {
+    ASSERT_EQ(Cmd({"install", (home / "inst").string()}, testing::DesktopLocale("it_IT.UTF-8")).status, 0);
+  }
+  testing::RunResult Cmd(std::vector<std::string> args, std::map<std::string, std::string> env = {}) {
     args.insert(args.begin(), testing::BuiltProgram("kestro-cli").string());
-    return testing::Run(args, {{"ZUMBLA_HOME", home.path().string()}});
+    env["ZUMBLA_HOME"] = home.path().string();
+    return testing::Run(args, env);
   }
   std::string Write(const std::string& name, const std::string& bytes) {
     testing::WriteFileOrDie(home / name, bytes);

@@ -10,13 +10,15 @@ using testing::TempDir;
 
 class CliPackage : public ::testing::Test {
  protected:
+  // The messages checked are the Italian ones.
   void SetUp() override {
-    auto r = Cmd({"install", (home / "inst").string()});
+    auto r = Cmd({"install", (home / "inst").string()}, testing::DesktopLocale("it_IT.UTF-8"));
     ASSERT_EQ(r.status, 0) << r.err;
   }
-  testing::RunResult Cmd(std::vector<std::string> args) {
+  testing::RunResult Cmd(std::vector<std::string> args, std::map<std::string, std::string> env = {}) {
     args.insert(args.begin(), testing::BuiltProgram("kestro-cli").string());
-    return testing::Run(args, {{"ZUMBLA_HOME", home.path().string()}});
+    env["ZUMBLA_HOME"] = home.path().string();
+    return testing::Run(args, env);
   }
   std::string Song() {
     std::string s = "MThd";

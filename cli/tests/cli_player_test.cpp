@@ -5,6 +5,7 @@
 
 #include "cli/tests/cli_sim_fixture.h"
 #include "platform/fileutil.h"
+#include "platform/profile.h"
 #include "platform/testing/testsupport.h"
 #include "sim/sim_process.h"
 
@@ -30,6 +31,33 @@ TEST_F(CliPlayer, WithoutAPlayer) {
   auto help = Cmd({"player", "info", "--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("Simulator=PATH"), std::string::npos);
+  EXPECT_NE(r.err.find("simulator: " + sock + "\n"), std::string::npos) << r.err;
+}
+
+TEST_F(CliPlayer, WithoutAPlayerInfoTellsTheIdsLookedFor) {
+  // The real USB devices: no player on this machine.
+  ASSERT_EQ(Cmd({"ini", "set", "Link", "Simulator", ""}).status, 0);
+  struct Case {
+    const char* vid;
+    const char* pid;
+    const char* ftdi;
+  } cases[] = {
+      {"", "", "FTDI ids: 0403:6001/6010/6011/6014/6015 (FTDI's standard ids; [Link] FtdiVid/FtdiPid for others)\n"},
+      {"0x1234", "0xabcd", "FTDI ids: 1234:abcd ([Link] FtdiVid/FtdiPid)\n"},
+      {"", "0x7777", "FTDI ids: 0403:7777 ([Link] FtdiVid/FtdiPid)\n"},
+      {"4660", "", "FTDI ids: 1234:6001/6010/6011/6014/6015 ([Link] FtdiVid/FtdiPid)\n"},
+  };
+  for (const auto& c : cases) {
+    ProfileFile settings(home / "Zumbla.INI");
+    ASSERT_TRUE(settings.WriteString("Link", "FtdiVid", c.vid));
+    ASSERT_TRUE(settings.WriteString("Link", "FtdiPid", c.pid));
+    auto r = Cmd({"player", "info"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("no player is connected\n" + std::string(c.ftdi) +
+                         "bulk ids: 04b4:1004 ([Link] BulkVid/BulkPid)\n"),
+              std::string::npos)
+        << r.err;
+  }
 }
 
 TEST_F(CliPlayer, InfoNamesModeReleaseAndMedium) {
@@ -47,7 +75,7 @@ TEST_F(CliPlayer, InfoNamesModeReleaseAndMedium) {
     auto sim = Start({"--mode", c.mode, "--as", c.as});
     auto r = Cmd({"player", "info"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, c.expect);
+    EXPECT_EQ(r.out, c.expect + ("simulator: " + sock + "\n"));
   }
 }
 

@@ -17,7 +17,8 @@ namespace kestro {
 class CliWithSimulator : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(Cmd({"install", (home / "inst").string()}).status, 0);
+    // Italian, the texts' own default, whatever the machine's locale.
+    ASSERT_EQ(Cmd({"install", (home / "inst").string()}, testing::DesktopLocale("it_IT.UTF-8")).status, 0);
     ASSERT_EQ(Cmd({"ini", "set", "Link", "Simulator", sock}).status, 0);
   }
   testing::RunResult Cmd(std::vector<std::string> args, std::map<std::string, std::string> env = {}) {

@@ -100,5 +100,80 @@ TEST(MakeLinkChannels, TheSimulatorKeyTurnsBothTransportsIntoItsSocket) {
   EXPECT_FALSE(sim.bulk->Open(w));
 }
 
+// A libftdi1 in memory with one bridge on the bus: it records every search
+// and finds the bridge only under the bridge's own ids.
+struct FakeBus {
+  static inline std::vector<std::pair<int, int>> searches;
+  static inline std::pair<int, int> bridge;
+  static inline int device = 0;
+  static inline int context = 0;
+  static inline FtdiDeviceList entry{nullptr, &device};
+
+  static FtdiLibrary Library() {
+    FtdiLibrary lib;
+    lib.newContext = [] { return static_cast<void*>(&context); };
+    lib.freeContext = [](void*) {};
+    lib.findAll = [](void*, FtdiDeviceList** list, int vendor, int product) {
+      searches.emplace_back(vendor, product);
+      // The library's own list when asked for 0, 0.
+      const bool standard = vendor == 0 && product == 0 && bridge.first == 0x0403 && bridge.second == 0x6001;
+      if (!standard && std::pair(vendor, product) != bridge) return 0;
+      *list = &entry;
+      return 1;
+    };
+    lib.listFree = [](FtdiDeviceList** list) { *list = nullptr; };
+    lib.openDev = [](void*, void* dev) { return dev == &device ? 0 : -1; };
+    lib.closeDev = [](void*) { return 0; };
+    return lib;
+  }
+};
+
+TEST(MakeLinkChannels, TheFtdiIdsOfTheSettingsReachTheSearch) {
+  using Searches = std::vector<std::pair<int, int>>;
+  const Searches standardProducts = {{0x1234, 0x6001}, {0x1234, 0x6010}, {0x1234, 0x6011},
+                                     {0x1234, 0x6014}, {0x1234, 0x6015}};
+  struct Case {
+    const char* vid;  // nullptr: not in the file
+    const char* pid;
+    std::pair<int, int> bridge;
+    bool found;
+    Searches searches;
+  } cases[] = {
+      // Nothing set: the library's list of FTDI's standard ids, as before.
+      {nullptr, nullptr, {0x0403, 0x6001}, true, {{0, 0}}},
+      {"", "", {0x0403, 0x6001}, true, {{0, 0}}},
+      {nullptr, nullptr, {0x1234, 0x5678}, false, {{0, 0}}},
+      // Ids of its own, hexadecimal or decimal.
+      {"0x1234", "0x5678", {0x1234, 0x5678}, true, {{0x1234, 0x5678}}},
+      {"4660", "22136", {0x1234, 0x5678}, true, {{0x1234, 0x5678}}},
+      {"0x1234", "0x5678", {0x0403, 0x6001}, false, {{0x1234, 0x5678}}},
+      // A product of its own under FTDI's vendor id.
+      {nullptr, "0xABCD", {0x0403, 0xABCD}, true, {{0x0403, 0xABCD}}},
+      // A vendor of its own with one of FTDI's products: each is tried, up
+      // to the one that is there.
+      {"0x1234", nullptr, {0x1234, 0x6011}, true, {{0x1234, 0x6001}, {0x1234, 0x6010}, {0x1234, 0x6011}}},
+      {"0x1234", "0", {0x1234, 0x9999}, false, standardProducts},
+  };
+  for (const auto& c : cases) {
+    testing::TempDir dir;
+    ScriptedUi ui;
+    VirtualClock clock;
+    ProfileFile profile(dir / "Zumbla.INI");
+    Dictionary dict;
+    Env env{ui, clock, profile, dict, dir.path()};
+    if (c.vid) profile.WriteString("Link", "FtdiVid", c.vid);
+    if (c.pid) profile.WriteString("Link", "FtdiPid", c.pid);
+    FakeBus::searches.clear();
+    FakeBus::bridge = c.bridge;
+    const FtdiLibrary lib = FakeBus::Library();
+    LinkChannels channels = MakeLinkChannels(env, lib);
+    NoWait w;
+    const std::string name = std::string(c.vid ? c.vid : "-") + "/" + (c.pid ? c.pid : "-");
+    EXPECT_EQ(channels.ftdi->Open(w), c.found) << name;
+    EXPECT_EQ(FakeBus::searches, c.searches) << name;
+    EXPECT_EQ(channels.ftdi->Close(), c.found) << name;
+  }
+}
+
 }  // namespace
 }  // namespace kestro

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <regex>
 #include <stdexcept>
 
 extern char** environ;
@@ -44,11 +45,22 @@ fs::path SourceDir() {
 fs::path BuiltDataDir() { return BuildDir() / "share" / "kestro"; }
 fs::path BuiltProgram(const std::string& name) { return BuildDir() / "bin" / name; }
 
+std::string ProjectVersion() {
+  const std::string top = ReadFileOrEmpty(SourceDir() / "CMakeLists.txt");
+  std::smatch m;
+  if (!std::regex_search(top, m, std::regex(R"(project\s*\(\s*Kestro\s+VERSION\s+([0-9][0-9.]*))"))) return {};
+  return m[1];
+}
+
 void FillInstallDir(const fs::path& dir) {
   fs::create_directories(dir);
   for (const auto& e : fs::directory_iterator(BuiltDataDir())) {
     if (e.is_regular_file()) fs::copy_file(e.path(), dir / e.path().filename(), fs::copy_options::overwrite_existing);
   }
+}
+
+std::map<std::string, std::string> DesktopLocale(const std::string& lang) {
+  return {{"LANG", lang}, {"LC_ALL", ""}, {"LC_MESSAGES", ""}};
 }
 
 namespace {

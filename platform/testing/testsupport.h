@@ -29,6 +29,10 @@ std::filesystem::path SourceDir();
 std::filesystem::path BuiltDataDir();
 std::filesystem::path BuiltProgram(const std::string& name);
 
+// The version that the top CMakeLists.txt gives the project ("1.2.3"), read
+// from the source; empty when it cannot be found.
+std::string ProjectVersion();
+
 // Copies the built shipped data into `dir`, making it an install folder.
 void FillInstallDir(const std::filesystem::path& dir);
 
@@ -41,6 +45,10 @@ struct RunResult {
 // the environment; `input` is fed to its standard input.
 RunResult Run(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env = {},
               const std::string& input = "");
+
+// Environment entries for Run that give a program the desktop locale `lang`
+// (LANG, with LC_ALL and LC_MESSAGES emptied so that nothing overrides it).
+std::map<std::string, std::string> DesktopLocale(const std::string& lang);
 
 // A program running beside the test, stopped (SIGTERM) when the object goes.
 class BackgroundProcess {
