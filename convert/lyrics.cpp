@@ -448,14 +448,41 @@ bool WriteKaraokeFile(Env& env, const fs::path& path, int division, const std::v
   return w->close() && !stopped;
 }
 
+// n in decimal, right-aligned in `width` columns (printf's "%*lu").
+void AppendNumber(std::string& s, unsigned long n, int width) {
+  char digits[20];
+  int k = 0;
+  do {
+    digits[k++] = static_cast<char>('0' + n % 10);
+    n /= 10;
+  } while (n != 0);
+  for (int i = k; i < width; ++i) s += ' ';
+  while (k > 0) s += digits[--k];
+}
+
+// b as two lower-case hex digits (printf's "%02x").
+void AppendHex(std::string& s, uint8_t b) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  s += kDigits[b >> 4];
+  s += kDigits[b & 0x0F];
+}
+
 // Every event of the source into TEMP.MID at its time (the writer ends the
-// track itself), with a line per event in LOGILE.TXT.
+// track itself), with a line per event in LOGILE.TXT:
+// "%6ld %3ld %d %02x %02x %02x\n" of time, delta, length and the first three
+// bytes, formatted here as printf would, a line per event being too many for
+// printf to be cheap.
 bool CopyWithLog(Env& env, const fs::path& source, const fs::path& temp, const fs::path& log) {
   auto r = MidiStreamReader::open(env, source);
   if (!r) return false;
   auto w = MidiFileWriter::create(env, temp, r->division());
   if (!w) return false;
   std::FILE* lf = std::fopen(log.c_str(), "w");
+  std::string lines;
+  auto flushLines = [&] {
+    if (lf && !lines.empty()) std::fwrite(lines.data(), 1, lines.size(), lf);
+    lines.clear();
+  };
   std::vector<uint8_t> ev;
   bool ok = true;
   while (true) {
@@ -466,9 +493,18 @@ bool CopyWithLog(Env& env, const fs::path& source, const fs::path& temp, const f
     }
     if (r->end_of_song() || ev.empty()) break;
     if (lf) {
-      auto b = [&](size_t i) { return i < ev.size() ? ev[i] : 0; };
-      std::fprintf(lf, "%6ld %3ld %d %02x %02x %02x\n", static_cast<long>(r->absolute_time()), static_cast<long>(delta),
-                   static_cast<int>(ev.size()), b(0), b(1), b(2));
+      auto b = [&](size_t i) { return i < ev.size() ? ev[i] : uint8_t{0}; };
+      AppendNumber(lines, r->absolute_time(), 6);
+      lines += ' ';
+      AppendNumber(lines, delta, 3);
+      lines += ' ';
+      AppendNumber(lines, ev.size(), 0);
+      for (size_t i = 0; i < 3; ++i) {
+        lines += ' ';
+        AppendHex(lines, b(i));
+      }
+      lines += '\n';
+      if (lines.size() >= (size_t{1} << 16)) flushLines();
     }
     if (!IsMeta(ev, 0x2F)) w->write_event(ev, r->absolute_time());
     if (w->stopped()) {
@@ -476,6 +512,7 @@ bool CopyWithLog(Env& env, const fs::path& source, const fs::path& temp, const f
       break;
     }
   }
+  flushLines();
   if (lf) std::fclose(lf);
   return w->close() && ok;
 }

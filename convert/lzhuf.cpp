@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <memory>
 
 namespace kestro::lzhuf {
 
@@ -130,12 +131,41 @@ void HuffmanTree::Start() {
     prnt_[i + kNodes] = i;
   }
   for (int i = 0, j = kSymbols; j <= kRoot; i += 2, ++j) {
-    freq_[j] = freq_[i] + freq_[i + 1];
+    freq_[j] = static_cast<uint16_t>(freq_[i] + freq_[i + 1]);
     son_[j] = i;
     prnt_[i] = prnt_[i + 1] = j;
   }
-  freq_[kNodes] = 0xFFFF;
+  for (int i = kNodes; i < kNodes + kBlock; ++i) freq_[i] = 0xFFFF;
   prnt_[kRoot] = 0;
+  SetAllLinks();
+}
+
+void HuffmanTree::SetAllLinks() {
+  for (int i = 0; i < kNodes; ++i) SetGrandsons(i);
+  for (int i = 0; i < kNodes + kSymbols; ++i) gp_[i] = i == kRoot ? 0 : prnt_[prnt_[i]];
+}
+
+void HuffmanTree::SetGrandparentsBelow(int node) {
+  int up = prnt_[node];
+  int s = son_[node];
+  if (s >= kNodes) {
+    gp_[s] = up;
+    return;
+  }
+  gp_[s] = gp_[s + 1] = up;
+  for (int x = s; x <= s + 1; ++x) {
+    int t = son_[x];
+    gp_[t] = node;
+    if (t < kNodes) gp_[t + 1] = node;
+  }
+}
+
+void HuffmanTree::SetGrandsons(int node) {
+  int s = son_[node];
+  if (s < kNodes) {
+    grand_[2 * node] = son_[s];
+    grand_[2 * node + 1] = son_[s + 1];
+  }
 }
 
 void HuffmanTree::Rebuild() {
@@ -143,7 +173,7 @@ void HuffmanTree::Rebuild() {
   int j = 0;
   for (int i = 0; i < kNodes; ++i) {
     if (son_[i] >= kNodes) {
-      freq_[j] = (freq_[i] + 1) / 2;
+      freq_[j] = static_cast<uint16_t>((freq_[i] + 1) / 2);
       son_[j] = son_[i];
       ++j;
     }
@@ -151,7 +181,7 @@ void HuffmanTree::Rebuild() {
   // Pair them up again, each new node placed after the nodes of equal or
   // smaller frequency.
   for (int i = 0, n = kSymbols; n < kNodes; i += 2, ++n) {
-    unsigned f = freq_[n] = freq_[i] + freq_[i + 1];
+    uint16_t f = freq_[n] = static_cast<uint16_t>(freq_[i] + freq_[i + 1]);
     int k = n - 1;
     while (f < freq_[k]) --k;
     ++k;
@@ -169,71 +199,119 @@ void HuffmanTree::Rebuild() {
       prnt_[k] = prnt_[k + 1] = i;
     }
   }
+  SetAllLinks();
+}
+
+int HuffmanTree::MoveAhead(int c, unsigned k) {
+  // The last node still below k: the frequencies are sorted, so it is
+  // c plus the number of those below k after c. They are counted a block at
+  // a time, which the compiler does in one vector compare, instead of
+  // walking the run of equal frequencies node by node.
+  int l = c + 1;
+  for (;;) {
+    int below = 0;
+    for (int i = 0; i < kBlock; ++i) below += freq_[l + i] < k;
+    l += below;
+    if (below < kBlock) break;
+  }
+  --l;
+  freq_[c] = freq_[l];
+  freq_[l] = static_cast<uint16_t>(k);
+
+  int i = son_[c];
+  prnt_[i] = l;
+  if (i < kNodes) prnt_[i + 1] = l;
+
+  int j = son_[l];
+  son_[l] = i;
+
+  prnt_[j] = c;
+  if (j < kNodes) prnt_[j + 1] = c;
+  son_[c] = j;
+
+  SetGrandsons(c);
+  SetGrandsons(l);
+  grand_[2 * prnt_[c] + (c & 1)] = j;
+  grand_[2 * prnt_[l] + (l & 1)] = i;
+  SetGrandparentsBelow(c);
+  SetGrandparentsBelow(l);
+  return l;
+}
+
+void HuffmanTree::Climb(int c) {
+  // Two levels a step: the grandparent is looked up together with the
+  // parent and holds unless the parent moves.
+  for (;;) {
+    unsigned k = ++freq_[c];
+    if (k > freq_[c + 1]) c = MoveAhead(c, k);
+    int up = prnt_[c];
+    if (up == 0) return;  // c was the root
+    int upper = gp_[c];
+    k = ++freq_[up];
+    if (k > freq_[up + 1]) upper = prnt_[MoveAhead(up, k)];
+    if (upper == 0) return;  // up was the root
+    c = upper;
+  }
 }
 
 void HuffmanTree::Update(int symbol) {
   if (freq_[kRoot] == kMaxFreq) Rebuild();
-  int c = prnt_[symbol + kNodes];
-  do {
+  Climb(prnt_[symbol + kNodes]);
+}
+
+void HuffmanTree::Update(int leaf, const Path& above) {
+  if (freq_[kRoot] == kMaxFreq) {
+    // The rebuild moves every node: the walked path is no longer the way up.
+    int symbol = son_[leaf] - kNodes;
+    Rebuild();
+    Climb(prnt_[symbol + kNodes]);
+    return;
+  }
+  // Most counts move no node; up to the first that moves, the next node is
+  // known without waiting for the parent link.
+  int c = leaf;
+  for (int i = above.end;;) {
     unsigned k = ++freq_[c];
     if (k > freq_[c + 1]) {
-      // Swap c with the last node whose frequency is still below k. The
-      // frequencies are sorted (the sentinel ends them), so search by
-      // doubling steps and halving instead of walking the whole run of
-      // equal frequencies, which is long when many symbols are equally
-      // common.
-      int lo = c + 1;  // freq_[lo] < k
-      int hi;
-      for (int step = 1;; step <<= 1) {
-        hi = lo + step;
-        if (hi >= kNodes) {
-          hi = kNodes;
-          break;
-        }
-        if (freq_[hi] >= k) break;
-        lo = hi;
-      }
-      while (hi - lo > 1) {
-        int mid = lo + (hi - lo) / 2;
-        if (freq_[mid] < k) {
-          lo = mid;
-        } else {
-          hi = mid;
-        }
-      }
-      int l = lo;
-      freq_[c] = freq_[l];
-      freq_[l] = k;
-
-      int i = son_[c];
-      prnt_[i] = l;
-      if (i < kNodes) prnt_[i + 1] = l;
-
-      int j = son_[l];
-      son_[l] = i;
-
-      prnt_[j] = c;
-      if (j < kNodes) prnt_[j + 1] = c;
-      son_[c] = j;
-
-      c = l;
+      c = prnt_[MoveAhead(c, k)];
+      if (c != 0) Climb(c);
+      return;
     }
-    c = prnt_[c];
-  } while (c != 0);
+    if (i == above.begin) return;  // c was the root
+    c = above.node[--i];
+  }
 }
 
 uint64_t HuffmanTree::Code(int symbol, int* length) const {
+  int leaf = 0;
+  Path above;
+  return Code(symbol, length, &leaf, &above);
+}
+
+uint64_t HuffmanTree::Code(int symbol, int* length, int* leaf, Path* above) const {
   // From the leaf up: an odd node is the bigger son, bit 1. The bit next to
   // the root is sent first. A tree whose root stays below kMaxFreq is at
   // most about 23 levels deep, far from the 64 bits held here.
   uint64_t code = 0;
   int len = 0;
   int k = prnt_[symbol + kNodes];
-  do {
-    code |= static_cast<uint64_t>(k & 1) << len;
-    ++len;
-    k = prnt_[k];
-  } while (k != kRoot && len < 64);
+  *leaf = k;
+  // The ancestors go into the path from its back; two levels a step, as in
+  // Climb.
+  int first = kSymbols;
+  for (;;) {
+    code |= static_cast<uint64_t>(k & 1) << len++;
+    int up = prnt_[k];
+    int upper = gp_[k];
+    above->node[--first] = static_cast<uint16_t>(up);
+    if (up == kRoot || len == 64) break;
+    code |= static_cast<uint64_t>(up & 1) << len++;
+    above->node[--first] = static_cast<uint16_t>(upper);
+    if (upper == kRoot || len == 64) break;
+    k = upper;
+  }
+  above->begin = first;
+  above->end = kSymbols;
   *length = len;
   return code;
 }
@@ -253,11 +331,11 @@ int HuffmanTree::MaxCodeLength() const {
 
 class Encoder::BitWriter {
  public:
-  explicit BitWriter(std::vector<uint8_t>& out) : out_(out), pos_(out.size()) {}
+  explicit BitWriter(const Sink& sink) : sink_(sink) {}
 
   // Room for the codes of one more symbol and its position.
   void Reserve() {
-    if (out_.size() - pos_ < 32) out_.resize(std::max<size_t>(out_.size() * 2, pos_ + 4096));
+    if (kBlock - pos_ < 32) Flush();
   }
 
   void Put(uint64_t code, int length) {
@@ -270,25 +348,44 @@ class Encoder::BitWriter {
     count_ += length;
     while (count_ >= 8) {
       count_ -= 8;
-      out_[pos_++] = static_cast<uint8_t>(acc_ >> count_);
+      block_[pos_++] = static_cast<uint8_t>(acc_ >> count_);
     }
   }
 
-  // Pads the last byte with zero bits and trims the buffer.
-  void Finish() {
+  void PutBytes(const uint8_t* bytes, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+      Reserve();
+      block_[pos_++] = bytes[i];
+    }
+  }
+
+  // Pads the last byte with zero bits and hands over what is left.
+  bool Finish() {
     if (count_ > 0) {
       Reserve();
-      out_[pos_++] = static_cast<uint8_t>(acc_ << (8 - count_));
+      block_[pos_++] = static_cast<uint8_t>(acc_ << (8 - count_));
       count_ = 0;
     }
-    out_.resize(pos_);
+    Flush();
+    return ok_;
   }
 
+  bool ok() const { return ok_; }
+
  private:
-  std::vector<uint8_t>& out_;
-  size_t pos_;
+  static constexpr size_t kBlock = size_t{1} << 16;
+
+  void Flush() {
+    if (pos_ > 0 && ok_) ok_ = sink_(block_, pos_);
+    pos_ = 0;
+  }
+
+  const Sink& sink_;
+  uint8_t block_[kBlock];
+  size_t pos_ = 0;
   uint64_t acc_ = 0;
   int count_ = 0;  // bits of acc_ not yet written
+  bool ok_ = true;
 };
 
 Encoder::Encoder() {
@@ -384,9 +481,10 @@ void Encoder::DeleteNode(int p) {
 
 void Encoder::EncodeSymbol(int symbol, BitWriter& bits) {
   int len = 0;
-  uint64_t code = tree_.Code(symbol, &len);
+  int leaf = 0;
+  uint64_t code = tree_.Code(symbol, &len, &leaf, &path_);
   bits.Put(code, len);
-  tree_.Update(symbol);
+  tree_.Update(leaf, path_);
 }
 
 void Encoder::EncodePosition(unsigned position, BitWriter& bits) {
@@ -398,9 +496,21 @@ void Encoder::EncodePosition(unsigned position, BitWriter& bits) {
 
 bool Encoder::Encode(const uint8_t* data, size_t size, std::vector<uint8_t>& out) {
   if (size > kMaxDataSize) return false;
+  return Encode(data, size, [&out](const uint8_t* bytes, size_t count) {
+    out.insert(out.end(), bytes, bytes + count);
+    return true;
+  });
+}
+
+bool Encoder::Encode(const uint8_t* data, size_t size, const Sink& sink) {
+  if (size > kMaxDataSize) return false;
+  // The writer's block is too large for the stack of every caller.
+  auto bits = std::make_unique<BitWriter>(sink);
   uint32_t size32 = static_cast<uint32_t>(size);
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(size32 >> (8 * i)));
-  if (size == 0) return true;
+  const uint8_t sizeWord[4] = {static_cast<uint8_t>(size32), static_cast<uint8_t>(size32 >> 8),
+                               static_cast<uint8_t>(size32 >> 16), static_cast<uint8_t>(size32 >> 24)};
+  bits->PutBytes(sizeWord, sizeof sizeWord);
+  if (size == 0) return bits->Finish();
 
   // Fresh tables for every body: the output depends only on the data.
   tree_.Start();
@@ -411,21 +521,20 @@ bool Encoder::Encode(const uint8_t* data, size_t size, std::vector<uint8_t>& out
   std::memset(text_, ' ', static_cast<size_t>(r));
   std::memset(text_ + r, 0, sizeof text_ - static_cast<size_t>(r));
 
-  BitWriter bits(out);
   size_t in = 0;
   int len = 0;
   while (len < kLookahead && in < size) text_[r + len++] = data[in++];
   for (int i = 1; i <= kLookahead; ++i) InsertNode(r - i);
   InsertNode(r);
   do {
-    bits.Reserve();
+    bits->Reserve();
     if (matchLength_ > len) matchLength_ = len;
     if (matchLength_ <= kThreshold) {
       matchLength_ = 1;
-      EncodeSymbol(text_[r], bits);
+      EncodeSymbol(text_[r], *bits);
     } else {
-      EncodeSymbol(255 - kThreshold + matchLength_, bits);
-      EncodePosition(static_cast<unsigned>(matchPosition_), bits);
+      EncodeSymbol(255 - kThreshold + matchLength_, *bits);
+      EncodePosition(static_cast<unsigned>(matchPosition_), *bits);
     }
     int last = matchLength_;
     int i = 0;
@@ -447,9 +556,8 @@ bool Encoder::Encode(const uint8_t* data, size_t size, std::vector<uint8_t>& out
       r = (r + 1) & kMask;
       if (--len) InsertNode(r);
     }
-  } while (len > 0);
-  bits.Finish();
-  return true;
+  } while (len > 0 && bits->ok());
+  return bits->Finish();
 }
 
 // ---------------------------------------------------------------------------
@@ -477,9 +585,10 @@ DecodeStatus Decoder::Decode(const uint8_t* body, size_t size, std::vector<uint8
   int r = kWindow - kLookahead;
 
   BitReader in(body + kSizeWordBytes, size - kSizeWordBytes);
-  // Grow the output as it fills rather than trusting the size word with a
-  // large allocation up front.
-  out.resize(std::min<size_t>(total, size_t{1} << 20));
+  // Room for what a body of this size usually holds (songs pack to a third
+  // or more, random data not at all), grown as it fills beyond that, rather
+  // than trusting the size word with a large allocation up front.
+  out.resize(std::min<size_t>(total, std::max<size_t>(size_t{1} << 20, 4 * size)));
   uint8_t* o = out.data();
   size_t count = 0;
   while (count < total) {
@@ -487,10 +596,21 @@ DecodeStatus Decoder::Decode(const uint8_t* body, size_t size, std::vector<uint8
       out.resize(std::min<size_t>(total, std::max(out.size() * 2, count + kLookahead)));
       o = out.data();
     }
-    int c = tree_.Son(kRoot);
-    while (c < kNodes) c = tree_.Son(c + static_cast<int>(in.Bit()));
-    c -= kNodes;
-    tree_.Update(c);
+    // Down from the root, one bit per node, noting the way for the update.
+    // The sons of the next node come from the grandsons of this one, so
+    // each lookup waits only for the one two levels up.
+    int node = kRoot;
+    int sons = tree_.Son(node);
+    path_.begin = path_.end = 0;
+    do {
+      path_.node[path_.end++] = static_cast<uint16_t>(node);
+      int bit = static_cast<int>(in.Bit());
+      int nextSons = tree_.Grandson(node, bit);
+      node = sons + bit;
+      sons = nextSons;
+    } while (sons < kNodes);
+    tree_.Update(node, path_);
+    int c = sons - kNodes;
     if (c < 256) {
       o[count++] = static_cast<uint8_t>(c);
       text_[r] = static_cast<uint8_t>(c);

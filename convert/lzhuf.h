@@ -4,11 +4,13 @@
 // parameters, so that the player and older packages agree with us.
 //
 // Every table lives in a coder object, so that several songs can be coded at
-// once; the coders work on memory buffers.
+// once; the coders read memory buffers, and the encoder can hand its output
+// on in blocks as it goes.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace kestro::lzhuf {
@@ -44,38 +46,80 @@ class HuffmanTree {
  public:
   HuffmanTree() { Start(); }
 
+  // The nodes from the root down to a leaf's parent, in node[begin, end):
+  // the decoder fills it from the front walking down, the encoder from the
+  // back walking up. No path is deeper than there are symbols.
+  struct Path {
+    uint16_t node[kSymbols];
+    int begin = 0;
+    int end = 0;
+  };
+
   // Every symbol at frequency 1, leaves paired bottom-up.
   void Start();
   // Counts one more of `symbol` and restores the order of the tree; rebuilds
   // it first when the root has reached kMaxFreq.
   void Update(int symbol);
+  // The same for the leaf in node `leaf`, whose ancestors the caller has
+  // just walked (`above`): the climb follows them instead of the parent
+  // links until a node changes place.
+  void Update(int leaf, const Path& above);
 
   // The code of `symbol`: `length` bits, the first bit to send highest.
   uint64_t Code(int symbol, int* length) const;
+  // The same, also giving the node of the symbol's leaf and its ancestors.
+  uint64_t Code(int symbol, int* length, int* leaf, Path* above) const;
   // Depth of the deepest leaf (longest code).
   int MaxCodeLength() const;
 
-  // For the decoder's walk from the root.
+  // For the decoder's walk from the root. Grandson(node, bit) is the son of
+  // son(node) + bit: with it a walk needs one lookup per two levels.
   int Son(int node) const { return son_[node]; }
+  int Grandson(int node, int bit) const { return grand_[2 * node + bit]; }
   unsigned Freq(int node) const { return freq_[node]; }
 
  private:
   void Rebuild();
+  // Node c has reached frequency k, more than its right neighbour: it trades
+  // places with the last node of a lower frequency. Returns that place.
+  int MoveAhead(int c, unsigned k);
+  // Counts one more at node c and at each node above it.
+  void Climb(int c);
+  void SetGrandsons(int node);
+  // After node's sons changed: the grandparent links of its sons and
+  // grandsons.
+  void SetGrandparentsBelow(int node);
+  void SetAllLinks();
 
-  unsigned freq_[kNodes + 1];      // sorted by node index; a sentinel at the end
-  int prnt_[kNodes + kSymbols];    // parent of each node; [kNodes + s] is the leaf of symbol s
-  int son_[kNodes];                // smaller son (the other is son + 1); >= kNodes for a leaf
+  // Sorted by node index, sentinels after the end (MoveAhead reads a block
+  // at a time). The root never passes kMaxFreq: 16 bits hold every count.
+  static constexpr int kBlock = 8;
+  uint16_t freq_[kNodes + kBlock];
+  // Node numbers fit 16 bits; small tables leave the first-level cache to
+  // the encoder's search trees.
+  int16_t prnt_[kNodes + kSymbols];  // parent of each node; [kNodes + s] is the leaf of symbol s
+  int16_t son_[kNodes];              // smaller son (the other is son + 1); >= kNodes for a leaf
+  int16_t grand_[2 * kNodes];        // of each inner node: the sons of its two sons
+  int16_t gp_[kNodes + kSymbols];    // prnt_ of prnt_ (0 above the root): a climb
+                                     // waits for one link per two levels
 };
 
 class Encoder {
  public:
   Encoder();
 
+  // Receives the body in pieces as it is made; false stops the coding.
+  using Sink = std::function<bool(const uint8_t* bytes, size_t count)>;
+
   // Appends the body for data[0..size) to `out`: the size as 4 bytes
   // little-endian, then the bit stream, most significant bit first, the last
   // byte padded with zero bits. False (and nothing appended) when size does
   // not fit the size word.
   bool Encode(const uint8_t* data, size_t size, std::vector<uint8_t>& out);
+  // The same body handed to `sink` a block at a time, so that a large body
+  // never has to be held whole. False when size does not fit the size word
+  // (then nothing is handed over) or when the sink refused a block.
+  bool Encode(const uint8_t* data, size_t size, const Sink& sink);
 
  private:
   void InitTree();
@@ -87,6 +131,7 @@ class Encoder {
   void EncodePosition(unsigned position, BitWriter& bits);
 
   HuffmanTree tree_;
+  HuffmanTree::Path path_;
   uint8_t text_[kWindow + kLookahead - 1];
   // Binary search trees of the strings in the window: one root per first
   // byte (the right son of node kWindow + 1 + byte); kWindow is the empty
@@ -122,6 +167,7 @@ class Decoder {
 
  private:
   HuffmanTree tree_;
+  HuffmanTree::Path path_;
   uint8_t text_[kWindow];
 };
 

@@ -148,6 +148,11 @@ bool MidiStreamReader::rewind() {
     }
     pos += 8 + uint64_t{length};
   }
+  if (buffersFor_ < tracks_) {
+    buffers_ = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(tracks_) * kMidiTrackBufferSize);
+    buffersFor_ = tracks_;
+  }
+  for (int i = 0; i < tracks_; ++i) track_[i].buffer = buffers_.get() + static_cast<size_t>(i) * kMidiTrackBufferSize;
   // Each track's first delta is read at once.
   for (int i = 0; i < tracks_ && error_ == kMidiNoError; ++i) {
     Track& t = track_[i];
@@ -203,6 +208,11 @@ inline bool MidiStreamReader::NeedByte(Track& t, uint8_t& b) {
 }
 
 MidiStreamReader::DeltaResult MidiStreamReader::ReadDelta(Track& t, uint32_t& delta) {
+  // A delta of one byte, the most common, straight from the buffer.
+  if (t.index < t.fill && !(t.buffer[t.index] & 0x80)) {
+    delta = t.buffer[t.index++];
+    return DeltaResult::Ok;
+  }
   uint64_t value = 0;
   for (int i = 0; i < 5; ++i) {
     uint8_t b = 0;
@@ -245,12 +255,17 @@ void MidiStreamReader::ResolvePendingDelta() {
 }
 
 int MidiStreamReader::PickTrack() const {
-  int best = -1;
+  // The track with the smallest countdown, the first one among equals: the
+  // smallest of countdown and index side by side in one number. Without
+  // branches, as the winner changes from event to event.
+  constexpr uint64_t kNone = ~uint64_t{0};
+  uint64_t best = kNone;
   for (int i = 0; i < tracks_; ++i) {
     const Track& t = track_[i];
-    if (t.active && (best < 0 || t.countdown < track_[best].countdown)) best = i;
+    uint64_t key = t.active ? (uint64_t{t.countdown} << 8 | static_cast<uint64_t>(i)) : kNone;
+    best = key < best ? key : best;
   }
-  return best;
+  return best == kNone ? -1 : static_cast<int>(best & 0xFF);
 }
 
 // Where a decoded event goes: a caller's fixed buffer (bytes past its end are
@@ -311,6 +326,33 @@ void MidiStreamReader::ReadLongBody(Track& t, Out& out) {
 }
 
 void MidiStreamReader::DecodeEvent(Track& t, Out& out) {
+  // Most events are channel messages whose bytes are all in the buffer:
+  // they are taken straight from it.
+  if (t.fill - t.index >= 3 && out.cap - out.n >= 3) {
+    const uint8_t* p = t.buffer + t.index;
+    uint8_t* o = out.data + out.n;
+    if (p[0] >= 0x80 && p[0] < 0xF0) {
+      const uint8_t nibble = p[0] & 0xF0;
+      const int n = HasTwoDataBytes(nibble) ? 3 : 2;
+      o[0] = p[0];
+      o[1] = p[1];
+      if (n == 3) o[2] = p[2];
+      t.index = static_cast<uint16_t>(t.index + n);
+      out.n += static_cast<size_t>(n);
+      t.runningStatus = nibble;
+      t.runningChannel = p[0] & 0x0F;
+      return;
+    }
+    if (p[0] < 0x80 && t.runningStatus != 0) {
+      const int n = HasTwoDataBytes(t.runningStatus) ? 2 : 1;
+      o[0] = static_cast<uint8_t>(t.runningStatus | t.runningChannel);
+      o[1] = p[0];
+      if (n == 2) o[2] = p[1];
+      t.index = static_cast<uint16_t>(t.index + n);
+      out.n += static_cast<size_t>(n + 1);
+      return;
+    }
+  }
   uint8_t b = 0;
   if (!NeedByte(t, b)) return;
   if (b & 0x80) {
@@ -369,9 +411,7 @@ uint32_t MidiStreamReader::Next(Out& out) {
   uint32_t delta = t.countdown;
   if (delta > 0) {
     absTime_ += delta;
-    for (int k = 0; k < tracks_; ++k) {
-      if (track_[k].active) track_[k].countdown -= delta;
-    }
+    for (int k = 0; k < tracks_; ++k) track_[k].countdown -= track_[k].active ? delta : 0;
   }
   currentTrack_ = i;
   DecodeEvent(t, out);

@@ -1,6 +1,6 @@
 // Reads a Standard MIDI file as one stream of events, all tracks merged in
-// time order, through a fixed 512-byte buffer per track, so that a file of any
-// size is read with a small fixed context.
+// time order, through a fixed buffer per track, so that a file of any size is
+// read with a small fixed context.
 #pragma once
 
 #include <cstddef>
@@ -30,7 +30,9 @@ enum MidiReadError : int {
 std::string MidiErrorText(int code);
 
 inline constexpr int kMidiMaxTracks = 64;
-inline constexpr size_t kMidiTrackBufferSize = 512;
+// Large enough that a typical track comes in one or two reads: a song is read
+// several times over during its conversion.
+inline constexpr size_t kMidiTrackBufferSize = 16384;
 // Meta and system-exclusive lengths are read as one or two 7-bit groups:
 // (first & 0x7F) * 128 + second, so the second byte may add up to 255.
 inline constexpr size_t kMidiMaxLongBody = 127 * 128 + 255;
@@ -118,7 +120,7 @@ class MidiStreamReader {
     uint32_t countdown = 0;     // ticks until the track's next event
     uint16_t fill = 0;
     uint16_t index = 0;
-    uint8_t buffer[kMidiTrackBufferSize];
+    uint8_t* buffer = nullptr;  // kMidiTrackBufferSize bytes of buffers_
   };
   enum class ByteResult { Ok, EndOfChunk, Failed };
   enum class DeltaResult { Ok, End, Failed };
@@ -161,6 +163,8 @@ class MidiStreamReader {
   MidiBarClock clock_;
 
   Track track_[kMidiMaxTracks];
+  std::unique_ptr<uint8_t[]> buffers_;  // one buffer per track taken
+  int buffersFor_ = 0;                  // tracks buffers_ has room for
 };
 
 // Variable-length quantities in their shortest form (1 to 5 bytes).

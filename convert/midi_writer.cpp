@@ -5,7 +5,7 @@
 
 namespace kestro {
 
-MidiFileWriter::MidiFileWriter(Env& env, std::FILE* file) : env_(env), file_(file) {}
+MidiFileWriter::MidiFileWriter(Env& env, std::FILE* file) : env_(env), file_(file) { pending_.reserve(kBlock); }
 
 MidiFileWriter::~MidiFileWriter() { close(); }
 
@@ -25,17 +25,24 @@ std::unique_ptr<MidiFileWriter> MidiFileWriter::create(Env& env, const std::file
 }
 
 void MidiFileWriter::Put(const uint8_t* p, size_t n, bool counted) {
-  if (!file_ || n == 0) return;
-  if (std::fwrite(p, 1, n, file_) != n) {
-    ioFailed_ = error_ = stop_ = true;
-    return;
-  }
+  if (!file_ || n == 0 || ioFailed_) return;
+  pending_.insert(pending_.end(), p, p + n);
   if (counted) trackBytes_ += static_cast<uint32_t>(n);
+  if (pending_.size() >= kBlock) Flush();
+}
+
+void MidiFileWriter::Flush() {
+  if (!file_ || pending_.empty()) return;
+  if (!ioFailed_ && std::fwrite(pending_.data(), 1, pending_.size(), file_) != pending_.size()) {
+    ioFailed_ = error_ = stop_ = true;
+  }
+  pending_.clear();
 }
 
 void MidiFileWriter::StartTrack() {
   const uint8_t chunk[4] = {'M', 'T', 'r', 'k'};
   Put(chunk, 4, false);
+  Flush();
   lengthPos_ = file_ ? std::ftell(file_) : 0;
   const uint8_t zero[4] = {0, 0, 0, 0};
   Put(zero, 4, false);
@@ -74,13 +81,16 @@ bool MidiFileWriter::close_at(uint32_t endTime) {
   write_delta(endTime > time_ ? endTime - time_ : 0);
   const uint8_t end[3] = {0xFF, 0x2F, 0x00};
   Put(end, sizeof end, true);
+  Flush();
   const uint8_t length[4] = {static_cast<uint8_t>(trackBytes_ >> 24), static_cast<uint8_t>(trackBytes_ >> 16),
                              static_cast<uint8_t>(trackBytes_ >> 8), static_cast<uint8_t>(trackBytes_)};
   if (std::fseek(file_, lengthPos_, SEEK_SET) != 0) ioFailed_ = true;
   Put(length, sizeof length, false);
+  Flush();
   const uint8_t counts[4] = {0, static_cast<uint8_t>(tracks_ > 1 ? 1 : 0), 0, static_cast<uint8_t>(tracks_ & 0xFF)};
   if (std::fseek(file_, 8, SEEK_SET) != 0) ioFailed_ = true;
   Put(counts, sizeof counts, false);
+  Flush();
   if (std::fclose(file_) != 0) ioFailed_ = true;
   file_ = nullptr;
   if (ioFailed_) error_ = stop_ = true;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 #include <span>
+#include <vector>
 
 #include "context/env.h"
 
@@ -53,7 +54,13 @@ class MidiFileWriter {
  private:
   MidiFileWriter(Env& env, std::FILE* file);
   void Put(const uint8_t* p, size_t n, bool counted);
+  // Hands the collected bytes to the file.
+  void Flush();
   void StartTrack();
+
+  // Events are a few bytes each: they are collected here and go to the
+  // file in large blocks.
+  static constexpr size_t kBlock = 1 << 16;
 
   Env& env_;
   std::FILE* file_;
@@ -64,6 +71,7 @@ class MidiFileWriter {
   bool ioFailed_ = false;
   long lengthPos_ = 0;
   uint32_t trackBytes_ = 0;
+  std::vector<uint8_t> pending_;
 };
 
 }  // namespace kestro

@@ -129,6 +129,12 @@ bool ReadWholeFile(const fs::path& path, Bytes& out) {
   return ok;
 }
 
+// Only a plain file is ours to remove; a device or pipe stays.
+void RemovePartialFile(const fs::path& path) {
+  std::error_code ec;
+  if (fs::is_regular_file(fs::symlink_status(path, ec))) fs::remove(path, ec);
+}
+
 enum class WriteResult { Done, CantCreate, WriteFailed };
 
 // Creates (or truncates) the file and writes data; a file that could not be
@@ -139,9 +145,7 @@ WriteResult WriteWholeFile(const fs::path& path, const Bytes& data) {
   bool ok = data.empty() || std::fwrite(data.data(), 1, data.size(), f) == data.size();
   if (std::fclose(f) != 0) ok = false;
   if (!ok) {
-    // Only a plain file is ours to remove; a device or pipe stays.
-    std::error_code ec;
-    if (fs::is_regular_file(fs::symlink_status(path, ec))) fs::remove(path, ec);
+    RemovePartialFile(path);
     return WriteResult::WriteFailed;
   }
   return WriteResult::Done;
@@ -159,22 +163,34 @@ int pack(Env& env, PackageHeader& header, const fs::path& source, const fs::path
     return kPackFailed;
   }
 
-  // The header goes first with the sizes filled in; the caller's record
+  // The body goes to the package as it is made, after room for the header;
+  // the header follows with the sizes filled in, and the caller's record
   // takes them only once the package is on disk.
-  PackageHeader written = header;
-  Bytes out(written.bytes.begin(), written.bytes.end());
-  out.reserve(PackageHeader::kSize + data.size() / 2 + 64);
-  auto encoder = std::make_unique<lzhuf::Encoder>();
-  encoder->Encode(data.data(), data.size(), out);
-  if (out.size() > 0xFFFFFFFFu) {
+  std::FILE* f = std::fopen(package.c_str(), "wb");
+  if (!f) {
     ReportWriteError(env, PathText(package));
     return kPackFailed;
   }
-  written.SetUnpackedSize(static_cast<uint32_t>(data.size()));
-  written.SetPackageSize(static_cast<uint32_t>(out.size()));
-  std::memcpy(out.data(), written.bytes.data(), PackageHeader::kSize);
-
-  if (WriteWholeFile(package, out) != WriteResult::Done) {
+  PackageHeader written = header;
+  uint64_t packageSize = PackageHeader::kSize;
+  bool ok = std::fwrite(written.bytes.data(), 1, PackageHeader::kSize, f) == PackageHeader::kSize;
+  if (ok) {
+    auto encoder = std::make_unique<lzhuf::Encoder>();
+    ok = encoder->Encode(data.data(), data.size(), [&](const uint8_t* bytes, size_t count) {
+      packageSize += count;
+      return std::fwrite(bytes, 1, count, f) == count;
+    });
+  }
+  ok = ok && packageSize <= 0xFFFFFFFFu;
+  if (ok) {
+    written.SetUnpackedSize(static_cast<uint32_t>(data.size()));
+    written.SetPackageSize(static_cast<uint32_t>(packageSize));
+    ok = std::fseek(f, 0, SEEK_SET) == 0 &&
+         std::fwrite(written.bytes.data(), 1, PackageHeader::kSize, f) == PackageHeader::kSize;
+  }
+  if (std::fclose(f) != 0) ok = false;
+  if (!ok) {
+    RemovePartialFile(package);
     ReportWriteError(env, PathText(package));
     return kPackFailed;
   }

@@ -36,8 +36,20 @@ struct Input {
 // bytes are nearly all literals, one symbol each.
 constexpr size_t kFirstRebuild = lzhuf::kMaxFreq - lzhuf::kSymbols;
 
+// Random bytes with runs of one byte of the given lengths between them.
+Bytes WithRuns(std::initializer_list<size_t> runs, uint32_t seed) {
+  Bytes v = RandomBytes(100, seed);
+  uint8_t b = 0;
+  for (size_t n : runs) {
+    v.insert(v.end(), n, b++);
+    Bytes r = RandomBytes(50, seed + b);
+    v.insert(v.end(), r.begin(), r.end());
+  }
+  return v;
+}
+
 std::vector<Input> Inputs() {
-  return {
+  std::vector<Input> inputs = {
       {"empty", [] { return Bytes{}; }},
       {"one byte", [] { return Bytes{0x42}; }},
       {"one space", [] { return Bytes{' '}; }},
@@ -71,7 +83,20 @@ std::vector<Input> Inputs() {
          v.insert(v.end(), m.begin(), m.end());
          return v;
        }},
+      {"runs around the look-ahead", [] { return WithRuns({27, 28, 29, 30, 31, 57, 58, 59, 87, 300}, 14); }},
+      {"a run as long as the window", [] { return WithRuns({4096 - 29, 4096, 4097, 5000}, 15); }},
+      {"midi-like around the first rebuild", [] { return MidiLike(3 * kFirstRebuild, 16); }},
   };
+  // Bodies that end on either side of a 64-bit word of the bit stream.
+  for (size_t n = 1; n <= 17; ++n) {
+    inputs.push_back({"short", [n] { return RandomBytes(n, static_cast<uint32_t>(100 + n)); }});
+  }
+  // Random bodies are a little longer than their data: these end on either
+  // side of the coder's 64 KB output block.
+  for (size_t n : {65520, 65527, 65530, 65533, 65536, 65540}) {
+    inputs.push_back({"around the output block", [n] { return RandomBytes(n, static_cast<uint32_t>(n)); }});
+  }
+  return inputs;
 }
 
 TEST(Lzhuf, OutputIsBitForBitThePublishedAlgorithm) {
@@ -111,6 +136,31 @@ TEST(Lzhuf, RoundTripFarBeyondManyRebuilds) {
   Bytes back;
   ASSERT_EQ(DecodeBody(body, back), lzhuf::DecodeStatus::Ok);
   EXPECT_TRUE(back == data);
+}
+
+TEST(Lzhuf, BodiesGoToASinkInBlocks) {
+  Bytes data = RandomBytes(200000, 61);
+  Bytes whole = EncodeBody(data);
+  auto enc = std::make_unique<lzhuf::Encoder>();
+  Bytes pieces;
+  std::vector<size_t> sizes;
+  ASSERT_TRUE(enc->Encode(data.data(), data.size(), [&](const uint8_t* b, size_t n) {
+    sizes.push_back(n);
+    pieces.insert(pieces.end(), b, b + n);
+    return true;
+  }));
+  EXPECT_TRUE(pieces == whole);
+  ASSERT_GE(sizes.size(), 3u);
+  for (size_t n : sizes) EXPECT_LE(n, size_t{1} << 16);
+
+  // A sink that refuses stops the coding, and the coder says so.
+  int calls = 0;
+  EXPECT_FALSE(enc->Encode(data.data(), data.size(), [&](const uint8_t*, size_t) { return ++calls < 2; }));
+  EXPECT_EQ(calls, 2);
+  // The coder is fine for the next body.
+  Bytes again;
+  ASSERT_TRUE(enc->Encode(data.data(), data.size(), again));
+  EXPECT_TRUE(again == whole);
 }
 
 TEST(Lzhuf, KnownBodies) {
@@ -228,6 +278,30 @@ TEST(Lzhuf, TreeStartsBalancedAndStaysOrdered) {
       }
     }
     ASSERT_LE(t.Freq(lzhuf::kRoot), lzhuf::kMaxFreq);
+  }
+}
+
+TEST(Lzhuf, UpdatingAlongTheWalkedPathIsTheSameUpdate) {
+  // The coders count a symbol along the way they walked to code it; the
+  // tree must end up as if it had climbed the parent links, across rebuilds.
+  lzhuf::HuffmanTree plain, walked;
+  lzhuf::HuffmanTree::Path path;
+  std::mt19937 rng(7);
+  for (int n = 0; n < 3 * static_cast<int>(lzhuf::kMaxFreq); ++n) {
+    int s = static_cast<int>(n % 5000 < 2500 ? rng() % lzhuf::kSymbols : rng() % 12);
+    int len = 0, leaf = 0, len2 = 0;
+    uint64_t code = walked.Code(s, &len, &leaf, &path);
+    ASSERT_EQ(code, plain.Code(s, &len2));
+    ASSERT_EQ(len, len2);
+    ASSERT_EQ(WalkCode(walked, code, len), s);
+    plain.Update(s);
+    walked.Update(leaf, path);
+    if (n % 997 == 0) {
+      for (int i = 0; i < lzhuf::kNodes; ++i) {
+        ASSERT_EQ(walked.Freq(i), plain.Freq(i)) << "node " << i << " after " << n;
+        ASSERT_EQ(walked.Son(i), plain.Son(i)) << "node " << i << " after " << n;
+      }
+    }
   }
 }
 

@@ -143,24 +143,55 @@ TEST_F(Reader, MoreThan64TracksReadsTheFirst64) {
 }
 
 TEST_F(Reader, TracksLongerThanTheBufferAndEmptyOnes) {
+  // Notes of one and two delta bytes, so that events straddle the ends of
+  // the track buffer at every offset, over a few buffers; then a system
+  // exclusive event longer than a buffer, read across two refills.
   ByteVec big;
-  for (int i = 0; i < 400; ++i) Append(big, {0x01, 0x90, static_cast<uint8_t>(i & 0x7F), 0x40});
-  ByteVec sysex = {0x00, 0xF0, 0x81, 0x48};  // 200 bytes of body
-  for (int i = 0; i < 199; ++i) sysex.push_back(static_cast<uint8_t>(i & 0x7F));
+  const int notes = static_cast<int>(kMidiTrackBufferSize / 2);
+  uint32_t time = 0;
+  std::vector<uint32_t> times;
+  for (int i = 0; i < notes; ++i) {
+    const bool longDelta = i % 3 == 0;
+    if (longDelta) {
+      Append(big, {0x81, 0x00});  // 128
+      time += 128;
+    } else {
+      Append(big, {0x01});
+      time += 1;
+    }
+    Append(big, {0x90, static_cast<uint8_t>(i & 0x7F), 0x40});
+    times.push_back(time);
+  }
+  ByteVec sysex = {0x00, 0xF0, 0xFF, 0xFF};  // the longest body: 127 * 128 + 255 bytes
+  for (size_t i = 0; i + 1 < kMidiMaxLongBody; ++i) sysex.push_back(static_cast<uint8_t>(i & 0x7F));
   sysex.push_back(0xF7);
+  ASSERT_GT(sysex.size(), kMidiTrackBufferSize);
   big.insert(big.end(), sysex.begin(), sysex.end());
   Append(big, {0x00, 0x80, 0x01, 0x00});  // no end-of-track: the chunk simply ends
+  ASSERT_GT(big.size(), 3 * kMidiTrackBufferSize);
   auto r = Open(Smf(1, 2, 96).Track({}).Track(big).bytes);
   ASSERT_TRUE(r);
   auto got = ReadAll(*r);
-  ASSERT_EQ(got.size(), 402u);
-  for (int i = 0; i < 400; ++i) EXPECT_EQ(got[static_cast<size_t>(i)].time, static_cast<uint32_t>(i + 1));
-  EXPECT_EQ(got[400].bytes, ByteVec(sysex.begin() + 1, sysex.end()));
-  EXPECT_EQ(got[401].bytes, (ByteVec{0x80, 0x01, 0x00}));
-  EXPECT_EQ(got[401].track, 1);
+  ASSERT_EQ(got.size(), static_cast<size_t>(notes) + 2);
+  for (int i = 0; i < notes; ++i) {
+    const auto& e = got[static_cast<size_t>(i)];
+    ASSERT_EQ(e.time, times[static_cast<size_t>(i)]) << i;
+    ASSERT_EQ(e.bytes, (ByteVec{0x90, static_cast<uint8_t>(i & 0x7F), 0x40})) << i;
+  }
+  EXPECT_EQ(got[static_cast<size_t>(notes)].bytes, ByteVec(sysex.begin() + 1, sysex.end()));
+  EXPECT_EQ(got[static_cast<size_t>(notes) + 1].bytes, (ByteVec{0x80, 0x01, 0x00}));
+  EXPECT_EQ(got[static_cast<size_t>(notes) + 1].track, 1);
   EXPECT_EQ(r->error(), 0);
   EXPECT_TRUE(r->end_of_song());
   EXPECT_TRUE(t.ui.messages.empty());
+
+  // The same track cut inside the long event: the missing bytes are an error.
+  ByteVec cut(big.begin(), big.begin() + static_cast<long>(big.size() - 1000));
+  auto c = Open(Smf(1, 2, 96).Track({}).Track(cut).bytes);
+  ASSERT_TRUE(c);
+  auto part = ReadAll(*c);
+  EXPECT_EQ(c->error(), kMidiShortRead);
+  EXPECT_GE(part.size(), static_cast<size_t>(notes));
 }
 
 TEST_F(Reader, RewindStartsAgainWithA44BarClock) {

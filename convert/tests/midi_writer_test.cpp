@@ -153,6 +153,37 @@ TEST_F(Writer, ClosingTwiceOrByTheDestructor) {
   EXPECT_EQ(ReadBytes(t.Path("e.mid")).size(), 26u);
 }
 
+TEST_F(Writer, LargeFilesGoOutWhole) {
+  // Events of every size from 2 to 300 bytes, over several of the writer's
+  // blocks, and the file that should come of them.
+  auto w = MidiFileWriter::create(*t.env, t.dir / "big.mid", 480);
+  ASSERT_TRUE(w);
+  ByteVec track;
+  uint32_t time = 0;
+  for (int i = 0; track.size() < 300000; ++i) {
+    const size_t n = 2 + static_cast<size_t>(i * 7) % 299;
+    ByteVec ev(n, static_cast<uint8_t>(i & 0x7F));
+    ev[0] = 0x90;
+    const uint32_t delta = static_cast<uint32_t>(i % 5 == 0 ? 200 : i % 2);
+    time += delta;
+    w->write_event(ev, time);
+    uint8_t v[5];
+    track.insert(track.end(), v, v + EncodeMidiVlq(delta, v));
+    track.insert(track.end(), ev.begin(), ev.end());
+  }
+  EXPECT_EQ(w->track_bytes(), track.size());
+  Append(track, {0x00, 0xFF, 0x2F, 0x00});
+  ASSERT_TRUE(w->close());
+  EXPECT_EQ(w->track_bytes(), track.size());
+
+  ByteVec want = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0, 'M', 'T', 'r', 'k'};
+  AppendBe32(want, static_cast<uint32_t>(track.size()));
+  want.insert(want.end(), track.begin(), track.end());
+  auto bytes = testing::ReadFileOrEmpty(t.dir / "big.mid");
+  EXPECT_EQ(bytes.size(), want.size());
+  EXPECT_TRUE(ByteVec(bytes.begin(), bytes.end()) == want);
+}
+
 TEST_F(Writer, CannotCreate) {
   EXPECT_FALSE(MidiFileWriter::create(*t.env, t.dir / "no" / "such" / "dir.mid", 96));
   EXPECT_FALSE(MidiFileWriter::create(*t.env, t.dir.path(), 96));

@@ -221,6 +221,19 @@ TEST_F(Package, LayoutOfAPackage) {
   // The body is the published algorithm's.
   auto ref = std::make_unique<testing::ReferenceLzhuf>();
   EXPECT_TRUE(Slice(pkg, 512, pkg.size() - 512) == ref->Encode(testing::Text("abc")));
+
+  // Also for bodies that go to the file in several blocks.
+  for (const Bytes& data : {testing::RandomBytes(200000, 5), testing::MidiLike(600000, 6)}) {
+    PackageHeader big;
+    auto in = Write("big.mid", data);
+    ASSERT_EQ(pack(env, big, in, dir / "big.mf4"), kPackDone);
+    Bytes file = Read(dir / "big.mf4");
+    ASSERT_GT(file.size(), 512u + (1u << 17));
+    EXPECT_EQ(big.PackageSize(), file.size());
+    EXPECT_EQ(big.UnpackedSize(), data.size());
+    EXPECT_TRUE(Slice(file, 0, 512) == Bytes(big.bytes.begin(), big.bytes.end()));
+    EXPECT_TRUE(Slice(file, 512, file.size() - 512) == ref->Encode(data));
+  }
 }
 
 TEST_F(Package, HundredLetters) {

@@ -3,6 +3,7 @@
 // carry the karaoke messages.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -355,6 +356,8 @@ TEST_F(Detection, KaraokeMessagesOfTheLaidOutText) {
 TEST_F(Detection, TempAndLogFiles) {
   LyricSong song;
   song.Words(150);
+  // A long text after a long pause: fields wider than the log's columns.
+  song.Syllable(std::string(120, 'o') + " ", 1500000).Syllable("fine ");
   ASSERT_EQ(Detect(song.File()), 1);
   auto src = ReadMidi(*in.env, in.Path("song.mid"));
   auto temp = ReadMidi(*in.env, in.Path("TEMP.MID"));
@@ -375,9 +378,21 @@ TEST_F(Detection, TempAndLogFiles) {
   std::getline(lines, second);
   EXPECT_EQ(first, "     0   0 10 ff 03 07");
   EXPECT_EQ(second, "     0   0 6 ff 51 03");
-  size_t count = 2;
-  for (std::string l; std::getline(lines, l);) ++count;
-  EXPECT_EQ(count, src.size()) << "a line per event, the ends of track too";
+  std::vector<std::string> rest;
+  for (std::string l; std::getline(lines, l);) rest.push_back(l);
+  ASSERT_EQ(rest.size() + 2, src.size()) << "a line per event, the ends of track too";
+  // Each line as printf formats it, the wide ones included.
+  bool wide = false;
+  for (size_t i = 2; i < src.size(); ++i) {
+    const auto& e = src[i];
+    auto b = [&](size_t k) { return k < e.bytes.size() ? e.bytes[k] : 0; };
+    char line[96];
+    std::snprintf(line, sizeof line, "%6ld %3ld %d %02x %02x %02x", static_cast<long>(e.time), static_cast<long>(e.delta),
+                  static_cast<int>(e.bytes.size()), b(0), b(1), b(2));
+    EXPECT_EQ(rest[i - 2], line) << "event " << i;
+    wide = wide || (e.time >= 1000000 && e.delta >= 1000);
+  }
+  EXPECT_TRUE(wide);
 }
 
 TEST_F(Detection, ChordCollectionMergedIntoTheText) {
