@@ -124,9 +124,16 @@ struct VolumeRecord {
   uint32_t firstRootSector = 0;
   uint32_t firstDataSector = 0;
   uint32_t rootSectors = 0;
-  // One above the highest usable cluster: clusters 2 to clusterCount - 1
-  // hold data (as many as the data area and the FAT both have room for).
+  // One above the highest cluster the volume has: clusters 2 to
+  // clusterCount - 1 hold data (as many as the data area and the FAT both
+  // have room for). Files other systems wrote may use any of them.
   uint32_t clusterCount = 0;
+  // One above the highest cluster Kestro allocates, and the end of the free
+  // count: the player's firmware counts (total sectors - first data sector
+  // counted from the start of the card, the hidden sectors included) / sectors
+  // per cluster, which leaves out the last clusters of the data area. At
+  // most clusterCount, at least 2 (nothing to allocate).
+  uint32_t playerClusterCount = 0;
   uint32_t bytesPerCluster = 0;
   uint32_t cardSizeMb = 0;  // total / 2048 + 1; ShowCardSpace puts the nominal size here
 
@@ -208,11 +215,13 @@ class CardFs {
   int ReadCluster(uint32_t cluster, uint8_t* buffer);
   int WriteCluster(uint32_t cluster, const uint8_t* data);
 
+  // Free clusters Kestro may allocate (2 to playerClusterCount - 1).
   uint32_t CountFreeClusters();
   uint32_t CountChains();
   // Counts the free space and shows "MSG_MESSAGE_CF3" (nominal size, free
-  // per cent) on status line 2. Returns the link error state when it is
-  // not 0 (then nothing is shown), else 0.
+  // per cent, at most 100: a card a little larger than its nominal size
+  // would show more) on status line 2. Returns the link error state when it
+  // is not 0 (then nothing is shown), else 0.
   int ShowCardSpace();
   int WriteCardReport(const std::filesystem::path& path);
   // "MBRPBR.DAT" of the install folder into the MBR and PBR images.
@@ -259,9 +268,14 @@ class CardFs {
   // Deletes a file (not a folder, not the volume label), and the long-name
   // parts another system wrote before its entry; 0 when there is none.
   int CardDeleteFile(std::string_view dir, std::string_view name11);
-  // Copies a PC file to the card (an older copy is deleted first). Polls the
+  // Copies a PC file to the card, replacing a file of that name. The room
+  // is checked first (the clusters of the file replaced count as free): a
+  // file that does not fit changes nothing ("MSG_INSUFFICIENT_SPACE_ON_CARD").
+  // When the card has room for both, the new file is written beside the old
+  // one and takes its entry in one directory write, and only then are the
+  // old clusters given back; otherwise the old file goes first. Polls the
   // progress window's cancel once per cluster; a cancelled or failed write
-  // leaves no entry and gives back the clusters it took.
+  // leaves no new entry and gives back the clusters it took.
   int CardWriteFile(std::string_view dir, std::string_view name11, const std::filesystem::path& pcPath);
   // Copies a card file to the PC (player codes in the path mapped). A
   // cancelled or failed read removes the PC file.
@@ -272,8 +286,14 @@ class CardFs {
 
   // --- Format ---
   // Mounts the card and reads its root directory; offers to format a card
-  // without a usable format. 1 when the card is ready.
+  // without a usable format. 1 when the card is ready. A refusal leaves the
+  // link error state 1, as the connection cycle expects; why the card was
+  // refused stays in CheckRefusal().
   int CheckCard();
+  // Why the last CheckCard refused the card: 6 no usable FAT16 volume (the
+  // format was declined or failed), 7 a FAT32 volume; 0 when it did not
+  // refuse the card itself (it was ready, or the link was lost).
+  int CheckRefusal() const { return checkRefusal_; }
   int FormatCard();
   int EraseStructure();
 
@@ -293,6 +313,11 @@ class CardFs {
 
   bool InVolume(uint32_t first, uint32_t count) const;
   bool ValidCluster(uint32_t c) const { return c >= 2 && c < volume_.clusterCount; }
+  // Free clusters up to `enough` (the count stops there); 0 when the link
+  // was lost.
+  uint32_t CountFreeUpTo(uint32_t enough);
+  // Clusters of a chain, up to its end, a break or a cluster met twice.
+  uint32_t ChainLength(uint32_t first);
   // Reads/writes sectors of the volume; 0 outside it, when the link is lost
   // or when a sector could not be read. A write replaces the kept copies of
   // the sectors it covers.
@@ -341,6 +366,7 @@ class CardFs {
   VolumeRecord volume_;
   bool mounted_ = false;
   std::string mountProblem_;
+  int checkRefusal_ = 0;
   std::vector<uint8_t> root_;
   std::vector<bool> rootStaged_;  // per root sector
   std::vector<uint8_t> fat_;

@@ -116,15 +116,36 @@ int CardFs::FlushFat() {
 
 uint16_t CardFs::FindFreeCluster() {
   if (!mounted_) return 0;
-  for (uint32_t c = std::max<uint32_t>(2, lowestFree_); c < volume_.clusterCount; ++c) {
+  // Only clusters the player's firmware knows of.
+  for (uint32_t c = std::max<uint32_t>(2, lowestFree_); c < volume_.playerClusterCount; ++c) {
     if (FatGetEntry(c) == fat::kFree) {
       lowestFree_ = c;
       return static_cast<uint16_t>(c);
     }
     if (LinkErrorState() == 1) return 0;
   }
-  lowestFree_ = volume_.clusterCount;
+  lowestFree_ = volume_.playerClusterCount;
   return 0;
+}
+
+uint32_t CardFs::CountFreeUpTo(uint32_t enough) {
+  uint32_t n = 0;
+  for (uint32_t c = std::max<uint32_t>(2, lowestFree_); c < volume_.playerClusterCount && n < enough; ++c) {
+    if (FatGetEntry(c) == fat::kFree) ++n;
+    if (LinkErrorState() == 1) return 0;
+  }
+  return n;
+}
+
+uint32_t CardFs::ChainLength(uint32_t first) {
+  uint32_t n = 0;
+  Visited visited(volume_.clusterCount);
+  for (uint32_t c = first; ValidCluster(c) && visited.First(c); ++n) {
+    uint16_t next = FatGetEntry(c);
+    if (LinkErrorState() == 1 || next >= fat::kFirstEnd) return n + 1;
+    c = next;
+  }
+  return n;
 }
 
 int64_t CardFs::NextCluster(uint32_t cluster) {
@@ -559,15 +580,31 @@ int CardFs::CardWriteFile(std::string_view dir, std::string_view name11, const f
     e.ui.ShowMessage(e.TF("MSG_CANTOPEN", shownPath), e.T("MSG_READERROR"), mb::kIconStop);
     return 0;
   }
-  CardDeleteFile(dir, name11);
-  if (LinkErrorState() == 1) return 0;
-  CardDirEntry place;
-  if (!FindFreeEntry(dir, place)) return 0;
   auto full = [&] {
     e.ui.ShowMessage(e.T("MSG_INSUFFICIENT_SPACE_ON_CARD"), e.T("MSG_CAPTION_WARNING"), mb::kIconExclamation);
     return 0;
   };
   if (*size > UINT32_MAX) return full();  // beyond what a FAT file can hold
+
+  // The file it replaces, and the room: the old file's clusters count as
+  // free, but are given back only once the new file no longer needs them.
+  CardDirEntry old;
+  bool replacing = FindEntry(dir, name11, old) == 1;
+  if (LinkErrorState() == 1) return 0;
+  if (replacing && (old.Attribute() & (fat::kAttrDirectory | fat::kAttrVolume))) return 0;  // not a file
+  const uint32_t bpc = volume_.bytesPerCluster;
+  const uint32_t need = static_cast<uint32_t>((*size + bpc - 1) / bpc);
+  const uint32_t oldClusters = replacing ? ChainLength(old.FirstCluster()) : 0;
+  const uint32_t free = CountFreeUpTo(need);
+  if (LinkErrorState() == 1) return 0;
+  if (uint64_t{free} + oldClusters < need) return full();
+  if (replacing && free < need) {
+    // No room for both: the old file makes the room.
+    if (!CardDeleteFile(dir, name11)) return 0;
+    replacing = false;
+  }
+  CardDirEntry place = old;
+  if (!replacing && !FindFreeEntry(dir, place)) return 0;
 
   uint16_t first = 0;
   if (*size > 0) {
@@ -579,7 +616,6 @@ int CardFs::CardWriteFile(std::string_view dir, std::string_view name11, const f
       FlushFat();
       return 0;
     };
-    uint32_t bpc = volume_.bytesPerCluster;
     uint64_t remaining = *size;
     uint16_t cur = first;
     for (;;) {
@@ -617,6 +653,12 @@ int CardFs::CardWriteFile(std::string_view dir, std::string_view name11, const f
     FlushFat();
     return 0;
   }
+  if (!replacing) return FlushFat();
+  // The new file takes the old one's entry: its clusters reach the FAT on the
+  // card first, then the one directory sector switches the entry over, also
+  // in a deferred batch; the old clusters are free only after that.
+  if (!WriteFatSectors() || !WriteDirectorySector(place.dirCluster, static_cast<uint32_t>(place.index))) return 0;
+  FreeChain(old.FirstCluster());
   return FlushFat();
 }
 

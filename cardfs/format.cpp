@@ -76,11 +76,13 @@ FormatLayout ComputeFormatLayout(const std::array<uint8_t, kSectorBytes>& id) {
 int CardFs::CheckCard() {
   Env& e = env();
   LinkErrorState() = 0;
+  checkRefusal_ = 0;
   if (!MountVolume()) {
     e.ui.ProgressEnd();
     int state = LinkErrorState();
     if (state == 7) {
       e.ui.ShowMessage(e.T("MSG_FLAHFAT32FORMAT"), e.T("MSG_FORMAT_ERROR"), mb::kIconInformation);
+      checkRefusal_ = 7;
       LinkErrorState() = 1;
       return 0;
     }
@@ -90,6 +92,7 @@ int CardFs::CheckCard() {
     }
     if (e.ui.ShowMessage(e.T("MSG_FLAHBADFORMAT"), e.T("MSG_INVALIDE_FORMAT"), mb::kOkCancel | mb::kIconQuestion) !=
         kIdOk) {
+      checkRefusal_ = 6;
       LinkErrorState() = 1;
       return 0;
     }
@@ -98,6 +101,8 @@ int CardFs::CheckCard() {
     if (!FormatCard() || !MountVolume()) {
       e.ui.ProgressEnd();
       e.ui.ShowMessage(e.T("MSG_FORMATFLASH_ERR"), e.T("MSG_FORMAT_ERROR"), mb::kIconStop);
+      // A format cut off by a lost link is the link's failure.
+      if (LinkErrorState() != 1) checkRefusal_ = 6;
       LinkErrorState() = 1;
       return 0;
     }

@@ -153,6 +153,12 @@ bool CardFs::TakeBootSector(uint16_t offset) {
                                        fat::kMaxClusterCount});
   if (count <= 2) return refuse("the volume has no clusters");
   v.clusterCount = static_cast<uint32_t>(count);
+  // The player's own reckoning, from the boot sector's fields alone.
+  uint64_t playerDataStart = static_cast<uint64_t>(v.hiddenSectors) + v.reservedSectors +
+                             static_cast<uint64_t>(v.numberOfFats) * v.sectorsPerFat +
+                             static_cast<uint64_t>(v.rootEntries) * kDirEntrySize / kSectorBytes;
+  uint64_t playerCount = v.totalSectors > playerDataStart ? (v.totalSectors - playerDataStart) / v.sectorsPerCluster : 0;
+  v.playerClusterCount = static_cast<uint32_t>(std::clamp<uint64_t>(playerCount, 2, count));
   v.firstFatSector = offset + v.reservedSectors;
   v.firstRootSector = v.firstFatSector + static_cast<uint32_t>(v.numberOfFats) * v.sectorsPerFat;
   v.firstDataSector = v.firstRootSector + v.rootSectors;
@@ -280,7 +286,7 @@ uint32_t CardFs::CountFreeClusters() {
   ui.ProgressLine1(env().T("MSG_MESSAGE_CF1"));
   ui.ProgressLine2(env().T("MSG_MESSAGE_CF4"));
   uint32_t count = 0;
-  for (uint32_t c = 2; c < volume_.clusterCount; ++c) {
+  for (uint32_t c = 2; c < volume_.playerClusterCount; ++c) {
     if (FatGetEntry(c) == fat::kFree) ++count;
     if (c % 256 == 0) {
       ui.ProgressLine1(env().TF("MSG_MESSAGE_CF2", (count / 2 * volume_.sectorsPerCluster) / 1024));
@@ -305,7 +311,8 @@ int CardFs::ShowCardSpace() {
   if (LinkErrorState() != 0) return LinkErrorState();
   uint32_t nominal = NominalCardSizeMb(volume_.cardSizeMb);
   volume_.cardSizeMb = nominal;
-  uint32_t percent = free * volume_.sectorsPerCluster / 2 / (nominal * 10);
+  uint32_t percent = std::min<uint32_t>(
+      static_cast<uint32_t>(uint64_t{free} * volume_.sectorsPerCluster / 2 / (nominal * 10)), 100);
   env().ui.SetStatusLine(2, env().TF("MSG_MESSAGE_CF3", nominal, percent));
   return 0;
 }

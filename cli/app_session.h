@@ -22,8 +22,9 @@ std::unique_ptr<AppSession> OpenApp(Context& ctx);
 // The medium as a line of text.
 std::string MediumName(int medium);
 
-// Texts of the player or of song files shown on the terminal.
-std::string ShownText(const std::string& text);
+// Why the player or its card could not be used, from what the card check,
+// the library and the link tell: for a command that stopped without saying.
+std::string PlayerProblem(App& app);
 
 // Selects the PC songs named (by path, or by name in the PC song folder);
 // false, with the names shown, when one is no song of the folder.

@@ -76,6 +76,12 @@ void RegisterPlayCommands(CommandTable& table);
 // The floppy disk: export and import (cmd_floppy.cpp).
 void RegisterFloppyCommands(CommandTable& table);
 
+// A text of the player or of a song file (Latin-1 with the player's letter
+// codes) as the terminal shows it: UTF-8, control characters escaped.
+std::string ShownText(const std::string& text);
+// A file name or path, control characters escaped.
+std::string ShownName(const std::string& name);
+
 // Argument helpers for commands.
 // Removes "--name VALUE" from args; returns VALUE.
 std::optional<std::string> TakeOption(std::vector<std::string>& args, const std::string& name);

@@ -74,13 +74,18 @@ std::unique_ptr<CardSession> OpenCard(Context& ctx) {
 // Why the card could not be used, from the link error state.
 int CardFailure(Context& ctx, CardSession& s, const std::string& what) {
   std::string why;
-  switch (s.link->linkErrorState) {
+  // The card check leaves the state 1 for a card it refused, as for a lost
+  // link; it keeps why it refused the card.
+  int state = s.link->linkErrorState;
+  if (state == 1 && s.card->CheckRefusal() != 0) state = s.card->CheckRefusal();
+  switch (state) {
     case 1: why = "the link to the player was lost"; break;
     case 6:
       why = "the card holds no FAT16 volume Kestro can use";
       if (!s.card->MountProblem().empty()) why += " (" + s.card->MountProblem() + ")";
+      why += "; kestro-cli --yes card format formats it for the player";
       break;
-    case 7: why = "the card is formatted FAT32"; break;
+    case 7: why = "the card is formatted FAT32; the player needs FAT16 (kestro-cli --yes card format)"; break;
     default:
       why = s.card->MountProblem().empty() ? "the card could not be read" : s.card->MountProblem();
   }
@@ -91,14 +96,14 @@ int CardFailure(Context& ctx, CardSession& s, const std::string& what) {
 // Mounts the volume and reads its root directory, offering nothing.
 bool Mount(CardSession& s) { return s.card->MountVolume() && s.card->ReadRootDirectory(); }
 
-std::string Shown(std::string_view cardText) { return Latin1ToUtf8(PlayerTextToLatin1(cardText)); }
+std::string Shown(std::string_view cardText) { return ShownText(std::string(cardText)); }
 
 std::string Trimmed(const uint8_t* p, size_t n) {
   std::string t(reinterpret_cast<const char*>(p), n);
   size_t z = t.find('\0');
   if (z != std::string::npos) t.resize(z);
   while (!t.empty() && t.back() == ' ') t.pop_back();
-  return Latin1ToUtf8(t);
+  return TerminalText(t);
 }
 
 // "[FOLDER/]NAME" as a directory argument and a name, both in the
@@ -166,7 +171,7 @@ int Info(Context& ctx, std::vector<std::string>& a) {
               v.partitionOffset, Trimmed(v.pbr.data() + 43, 11).c_str(), Trimmed(v.pbr.data() + 54, 8).c_str(),
               v.bytesPerSector, v.sectorsPerCluster, v.reservedSectors, v.numberOfFats, v.rootEntries,
               v.totalSectors, v.mediaDescriptor, v.sectorsPerFat, v.hiddenSectors, v.firstFatSector,
-              v.firstRootSector, v.firstDataSector, v.clusterCount - 2, v.bytesPerCluster,
+              v.firstRootSector, v.firstDataSector, v.playerClusterCount - 2, v.bytesPerCluster,
               NominalCardSizeMb(v.cardSizeMb), free, static_cast<uint32_t>(uint64_t{free} * v.bytesPerCluster / 1024));
   if (s->link->linkErrorState != 0) return CardFailure(ctx, *s, "the free space was not counted");
   return kOk;
@@ -205,10 +210,10 @@ int Format(Context& ctx, std::vector<std::string>& a) {
   ctx.ui.SetProgressTitle(env->T("MSG_FORMAT_CF"));
   int ok = s->card->FormatCard();
   ctx.ui.ProgressEnd();
-  if (!ok) return CardFailure(ctx, *s, "the card was not formatted");
+  if (!ok) return CardFailure(ctx, *s, "the card was not formatted completely");
   const VolumeRecord& v = s->card->Volume();
-  std::printf("formatted: %u MB, %u clusters of %u bytes\n", NominalCardSizeMb(v.cardSizeMb), v.clusterCount - 2,
-              v.bytesPerCluster);
+  std::printf("formatted: %u MB, %u clusters of %u bytes\n", NominalCardSizeMb(v.cardSizeMb),
+              v.playerClusterCount - 2, v.bytesPerCluster);
   return kOk;
 }
 
@@ -340,8 +345,8 @@ void RegisterCardCommands(CommandTable& t) {
                "format is offered the format (--yes takes the offer).\n" + where, Check});
   t.push_back({{"card", "format"}, "", "format the card for the player (asks first)",
                "Lays a new partition, boot sector, FATs and root folder on the card; every\n"
-               "song and file on it is lost. The player's index files and song folders are\n"
-               "not made here.\n" + where, Format});
+               "song and file on it is lost. Then the player's index files, its setup record\n"
+               "and the 31 song folders are made, so the card is ready for the player.\n" + where, Format});
   t.push_back({{"card", "ls"}, "[FOLDER]", "list the card's root folder, or one of its folders", names + where, Ls});
   t.push_back({{"card", "get"}, "[FOLDER/]NAME FILE", "copy a card file to the PC", names + where, Get});
   t.push_back({{"card", "put"}, "FILE [FOLDER/]NAME", "copy a PC file to the card (replacing one of that name)",

@@ -90,7 +90,8 @@ int Update(Context& ctx, std::vector<std::string>& a) {
     case FirmwareUpdateResult::Failed:
       break;
   }
-  return ctx.Fail("the player was not updated");
+  return ctx.Fail("the player was not updated: it did not take every step of the update; disconnect it, "
+                  "connect it again and repeat the update");
 }
 
 }  // namespace

@@ -28,7 +28,22 @@ std::string MediumName(int medium) {
   }
 }
 
-std::string ShownText(const std::string& text) { return Latin1ToUtf8(PlayerTextToLatin1(text)); }
+std::string ShownText(const std::string& text) { return TerminalText(PlayerTextToLatin1(text)); }
+
+std::string ShownName(const std::string& name) { return TerminalName(name); }
+
+std::string PlayerProblem(App& app) {
+  switch (app.card.CheckRefusal()) {
+    case 7: return "the card is formatted FAT32; the player needs FAT16 (kestro-cli card format)";
+    case 6: return "the card holds no FAT16 volume the player can use (kestro-cli card format)";
+    default: break;
+  }
+  if (app.lib.moduleError)
+    return "the card lacks the player's index files and song folders (kestro-cli card structure adds them)";
+  if (app.lib.indexUnreadable) return "the card's index files could not be read";
+  if (app.link.linkErrorState == 1) return "the link to the player was lost";
+  return "the player does not answer (another program may be using it)";
+}
 
 namespace {
 
@@ -41,23 +56,23 @@ void PrintList(const library::SongList& list, bool withFile) {
   for (const auto& r : list) {
     std::printf("%5u  %-27s  %-27s", static_cast<unsigned>(r.code), ShownText(r.title).c_str(),
                 ShownText(r.author).c_str());
-    if (withFile) std::printf("  %s", r.fileName.c_str());
+    if (withFile) std::printf("  %s", ShownName(r.fileName).c_str());
     std::printf("\n");
   }
 }
 
 int PcList(Context& ctx, std::vector<std::string>& a) {
   if (!a.empty()) return Usage("pc ls");
-  Env* env = ctx.RequireInstall();
-  if (!env) return kFailed;
-  library::SongList list;
-  fs::path folder = env->GetFolder(settings::kOldMf4);
-  library::ScanPcFolder(*env, folder, list);
-  for (const auto& r : list) {
+  auto s = OpenApp(ctx);
+  if (!s) return kFailed;
+  // As at the program's start: songs waiting to arrive come in first.
+  s->app.Start();
+  const library::Library& lib = s->app.lib;
+  for (const auto& r : lib.pc) {
     std::printf("%-27s  %-27s  %-16s  %s\n", ShownText(r.title).c_str(), ShownText(r.author).c_str(),
-                ShownText(r.genre).c_str(), fs::path(r.fileName).filename().c_str());
+                ShownText(r.genre).c_str(), ShownName(fs::path(r.fileName).filename().string()).c_str());
   }
-  std::printf("%zu songs in %s\n", list.size(), folder.c_str());
+  std::printf("%zu songs in %s\n", lib.pc.size(), ShownName(lib.pcFolder.string()).c_str());
   return kOk;
 }
 
@@ -113,12 +128,27 @@ int Medium(Context& ctx, std::vector<std::string>& a) {
   return kOk;
 }
 
-// Both lists with the current medium, compared.
+// A medium was found but its song list could not be read: an empty list
+// would pass for a player without songs.
+bool PlayerListUnread(const App& app) { return app.cycle.currentMedium >= 0 && !app.lib.playerListRead; }
+
+int ListUnread(Context& ctx, App& app) {
+  return ctx.Fail("the player's song list could not be read: " + PlayerProblem(app));
+}
+
+// Both lists with the current medium, compared. Null (the reason shown) when
+// the player side was wanted and a medium is there whose list is unknown.
 std::unique_ptr<AppSession> LoadBothLists(Context& ctx, bool needPlayer) {
   auto s = OpenApp(ctx);
   if (!s) return nullptr;
-  s->app.lib.ReloadPcList();
-  if (needPlayer) s->app.SettleMedium();
+  s->app.Start();
+  if (needPlayer) {
+    s->app.SettleMedium();
+    if (PlayerListUnread(s->app)) {
+      ListUnread(ctx, s->app);
+      return nullptr;
+    }
+  }
   library::CompareLists(s->app.lib.pc, s->app.lib.player);
   return s;
 }
@@ -129,6 +159,7 @@ int Songs(Context& ctx, std::vector<std::string>& a) {
   if (!s) return kFailed;
   int m = s->app.SettleMedium();
   if (m < 0) return ctx.Fail("no player or card found");
+  if (PlayerListUnread(s->app)) return ListUnread(ctx, s->app);
   PrintList(s->app.lib.player, true);
   std::printf("%zu songs\n", s->app.lib.player.size());
   return kOk;
@@ -143,7 +174,7 @@ int Compare(Context& ctx, std::vector<std::string>& a) {
   for (const auto& r : s->app.lib.pc) {
     if (!r.existsOnTarget) continue;
     std::printf("%-27s  %-27s  %s\n", ShownText(r.title).c_str(), ShownText(r.author).c_str(),
-                fs::path(r.fileName).filename().c_str());
+                ShownName(fs::path(r.fileName).filename().string()).c_str());
     ++n;
   }
   std::printf("%d songs on both sides\n", n);
@@ -168,12 +199,12 @@ int Search(Context& ctx, std::vector<std::string>& a) {
   for (int i : pcRows) {
     const auto& r = s->app.lib.pc[static_cast<size_t>(i)];
     std::printf("pc      %-27s  %-27s  %s\n", ShownText(r.title).c_str(), ShownText(r.author).c_str(),
-                fs::path(r.fileName).filename().c_str());
+                ShownName(fs::path(r.fileName).filename().string()).c_str());
   }
   for (int i : playerRows) {
     const auto& r = s->app.lib.player[static_cast<size_t>(i)];
     std::printf("player  %-27s  %-27s  %s\n", ShownText(r.title).c_str(), ShownText(r.author).c_str(),
-                r.fileName.c_str());
+                ShownName(r.fileName).c_str());
   }
   if (pcRows.empty() && playerRows.empty()) {
     s->app.env.ui.ShowMessage(s->app.env.T("MSG_SEARCH_TEXT_NOT_FOUND"), s->app.env.T("MSG_CAPTION_WARNING"),

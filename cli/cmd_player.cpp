@@ -53,7 +53,7 @@ std::optional<uint16_t> ParseCode(const std::string& s) {
   return static_cast<uint16_t>(v);
 }
 
-std::string Shown(const std::string& playerText) { return Latin1ToUtf8(PlayerTextToLatin1(playerText)); }
+std::string Shown(const std::string& playerText) { return ShownText(playerText); }
 
 // Where the link looks for the player: the simulator's socket, or the USB
 // ids of both transports as lsusb and udev write them.

@@ -24,16 +24,33 @@ int Usage(const char* synopsis) {
 }
 
 // Why a command did nothing, when the user was not told already.
-int CommandFailed(Context& ctx, CommandStatus s, int medium) {
+int CommandFailed(Context& ctx, CommandStatus s, App& app) {
   switch (s) {
     case CommandStatus::Busy:
       return ctx.Fail("another operation is running");
     case CommandStatus::NotAvailable:
-      return ctx.Fail(medium == library::kMediumRam ? "the player works from its internal memory: it has no card"
-                                                    : "no card is connected");
+      return ctx.Fail(app.cycle.currentMedium == library::kMediumRam
+                          ? "the player works from its internal memory: it has no card"
+                          : "no card is connected");
+    case CommandStatus::PlayerListUnknown:
+      return ctx.Fail("nothing was sent: the player's song list could not be read (" + PlayerProblem(app) +
+                      "); connect the player again and repeat the command");
+    case CommandStatus::Unreachable:
+      return ctx.Fail("the player or its card cannot be used now: " + PlayerProblem(app));
+    case CommandStatus::NothingDone:
+      // A question declined or too little room was told already; a player
+      // that went away was not.
+      if (app.link.linkErrorState == 1 || app.card.CheckRefusal() != 0) return ctx.Fail(PlayerProblem(app));
+      return kFailed;
     default:
-      return kFailed;  // shown already (the busy message, a question, the reason)
+      return kFailed;  // shown already (the busy message)
   }
+}
+
+// The card's index files were not all written after songs moved.
+int IndexFilesStale(Context& ctx, App& app, const char* moved) {
+  return ctx.Fail(std::string(moved) + ", but the card's index files were not updated (" + PlayerProblem(app) +
+                  "): the player's list is missing or old until `kestro-cli recover` writes it anew");
 }
 
 std::optional<uint16_t> ParseCode(const std::string& s) {
@@ -69,20 +86,24 @@ const char* Word(Library::Outcome o, const char* done, const char* failed) {
   }
 }
 
-// One line a song; kOk when at least one was done.
-int Report(const Library& lib, const std::function<std::string(const Library::SongOutcome&)>& line) {
-  bool any = false;
-  for (const auto& o : lib.outcomes) {
+// One line a song; kOk when at least one was done. Songs that failed
+// because the player went away get that reason on standard error.
+int Report(Context& ctx, App& app, const std::function<std::string(const Library::SongOutcome&)>& line) {
+  bool any = false, failed = false;
+  for (const auto& o : app.lib.outcomes) {
     std::printf("%s\n", line(o).c_str());
     any = any || o.outcome == Library::Outcome::Done;
+    failed = failed || o.outcome == Library::Outcome::Failed;
   }
+  std::fflush(stdout);
+  if (failed && app.link.linkErrorState == 1) ctx.Fail(PlayerProblem(app));
   return any ? kOk : kFailed;
 }
 
-// The application with the PC list read.
+// The application as the program starts it, with the PC list read.
 std::unique_ptr<AppSession> OpenWithPcList(Context& ctx) {
   auto s = OpenApp(ctx);
-  if (s) s->app.lib.ReloadPcList();
+  if (s) s->app.Start();
   return s;
 }
 
@@ -97,17 +118,25 @@ bool SettlePlayer(Context& ctx, App& app) {
   return true;
 }
 
-std::unique_ptr<AppSession> OpenWithPlayer(Context& ctx) {
+// The player side with its song list read.
+bool SettlePlayerList(Context& ctx, App& app) {
+  if (!SettlePlayer(ctx, app)) return false;
+  if (app.lib.playerListRead) return true;
+  ctx.Fail("the player's song list could not be read: " + PlayerProblem(app));
+  return false;
+}
+
+std::unique_ptr<AppSession> OpenWithPlayer(Context& ctx, bool needList = true) {
   auto s = OpenWithPcList(ctx);
-  if (!s || !SettlePlayer(ctx, s->app)) return nullptr;
+  if (!s || !(needList ? SettlePlayerList(ctx, s->app) : SettlePlayer(ctx, s->app))) return nullptr;
   return s;
 }
 
 std::string PlayerSongName(const library::SongList& list, const std::string& fileName) {
   for (const auto& r : list) {
-    if (r.fileName == fileName) return fileName + " " + ShownText(r.title);
+    if (r.fileName == fileName) return ShownName(fileName) + " " + ShownText(r.title);
   }
-  return fileName;
+  return ShownName(fileName);
 }
 
 int Send(Context& ctx, std::vector<std::string>& a) {
@@ -119,8 +148,8 @@ int Send(Context& ctx, std::vector<std::string>& a) {
   // player may read the PC list again, so the songs are selected after.
   if (!SelectPcSongs(ctx, app.lib, a) || !SettlePlayer(ctx, app) || !SelectPcSongs(ctx, app.lib, a)) return kFailed;
   CommandStatus st = TransferToPlayer(app);
-  if (st != CommandStatus::Done) return CommandFailed(ctx, st, app.cycle.currentMedium);
-  return Report(app.lib, [&](const Library::SongOutcome& o) {
+  if (st != CommandStatus::Done && st != CommandStatus::IndexFilesStale) return CommandFailed(ctx, st, app);
+  int reported = Report(ctx, app, [&](const Library::SongOutcome& o) {
     std::string target = o.target;
     if (target.empty() && o.outcome == Library::Outcome::Done) {
       // The player's memory gives its own codes: find the song there.
@@ -130,10 +159,12 @@ int Send(Context& ctx, std::vector<std::string>& a) {
           if (r.title == p.title && r.author == p.author) target = r.fileName;
       }
     }
-    std::string line = fs::path(o.song).filename().string() + ": " + Word(o.outcome, "sent", "not sent");
+    std::string line = ShownName(fs::path(o.song).filename().string()) + ": " + Word(o.outcome, "sent", "not sent");
     if (o.outcome == Library::Outcome::Done && !target.empty()) line += " as " + target;
     return line;
   });
+  if (st == CommandStatus::IndexFilesStale) return IndexFilesStale(ctx, app, "the songs marked \"sent\" are on the card");
+  return reported;
 }
 
 int Fetch(Context& ctx, std::vector<std::string>& a) {
@@ -144,10 +175,10 @@ int Fetch(Context& ctx, std::vector<std::string>& a) {
   if (!SelectPlayerSongs(ctx, app.lib, a)) return kFailed;
   library::SongList before = app.lib.player;
   CommandStatus st = TransferToPc(app);
-  if (st != CommandStatus::Done) return CommandFailed(ctx, st, app.cycle.currentMedium);
-  return Report(app.lib, [&](const Library::SongOutcome& o) {
+  if (st != CommandStatus::Done) return CommandFailed(ctx, st, app);
+  return Report(ctx, app, [&](const Library::SongOutcome& o) {
     std::string line = PlayerSongName(before, o.song) + ": " + Word(o.outcome, "copied", "not copied");
-    if (o.outcome == Library::Outcome::Done && !o.target.empty()) line += " to " + o.target;
+    if (o.outcome == Library::Outcome::Done && !o.target.empty()) line += " to " + ShownName(o.target);
     return line;
   });
 }
@@ -163,9 +194,9 @@ int Delete(Context& ctx, std::vector<std::string>& a) {
     App& app = s->app;
     if (!SelectPcSongs(ctx, app.lib, a)) return kFailed;
     CommandStatus st = DeletePcSelection(app);
-    if (st != CommandStatus::Done) return CommandFailed(ctx, st, app.cycle.currentMedium);
-    return Report(app.lib, [](const Library::SongOutcome& o) {
-      return fs::path(o.song).filename().string() + ": " + Word(o.outcome, "deleted", "not deleted");
+    if (st != CommandStatus::Done) return CommandFailed(ctx, st, app);
+    return Report(ctx, app, [](const Library::SongOutcome& o) {
+      return ShownName(fs::path(o.song).filename().string()) + ": " + Word(o.outcome, "deleted", "not deleted");
     });
   }
   auto s = OpenWithPlayer(ctx);
@@ -174,22 +205,30 @@ int Delete(Context& ctx, std::vector<std::string>& a) {
   if (!SelectPlayerSongs(ctx, app.lib, a)) return kFailed;
   library::SongList before = app.lib.player;
   CommandStatus st = DeletePlayerSelection(app);
-  if (st != CommandStatus::Done) return CommandFailed(ctx, st, app.cycle.currentMedium);
-  return Report(app.lib, [&](const Library::SongOutcome& o) {
+  if (st != CommandStatus::Done && st != CommandStatus::IndexFilesStale) return CommandFailed(ctx, st, app);
+  int r = Report(ctx, app, [&](const Library::SongOutcome& o) {
     return PlayerSongName(before, o.song) + ": " + Word(o.outcome, "deleted", "not deleted");
   });
+  if (st == CommandStatus::IndexFilesStale)
+    return IndexFilesStale(ctx, app, "the songs marked \"deleted\" are gone from the card");
+  return r;
 }
 
 int Recover(Context& ctx, std::vector<std::string>& a) {
   if (!a.empty()) return Usage("recover");
-  auto s = OpenWithPlayer(ctx);
+  // The recovery writes the list anew: one that could not be read is no
+  // obstacle.
+  auto s = OpenWithPlayer(ctx, false);
   if (!s) return kFailed;
   App& app = s->app;
   CommandStatus st = RegenerateCardIndexes(app);
-  if (st != CommandStatus::Done) return CommandFailed(ctx, st, app.cycle.currentMedium);
+  if (st == CommandStatus::IndexFilesStale)
+    return ctx.Fail("the card's index files could not be written (" + PlayerProblem(app) +
+                    "): repeat `kestro-cli recover`");
+  if (st != CommandStatus::Done) return CommandFailed(ctx, st, app);
   for (const auto& r : app.lib.player) {
     std::printf("%5u  %-27s  %-27s  %s\n", static_cast<unsigned>(r.code), ShownText(r.title).c_str(),
-                ShownText(r.author).c_str(), r.fileName.c_str());
+                ShownText(r.author).c_str(), ShownName(r.fileName).c_str());
   }
   std::printf("%zu songs on the card\n", app.lib.player.size());
   return kOk;
@@ -197,11 +236,15 @@ int Recover(Context& ctx, std::vector<std::string>& a) {
 
 int ClearCard(Context& ctx, std::vector<std::string>& a) {
   if (!a.empty()) return Usage("clear-card");
-  auto s = OpenWithPlayer(ctx);
+  // A card that cannot be read is what clearing is for.
+  auto s = OpenWithPlayer(ctx, false);
   if (!s) return kFailed;
   App& app = s->app;
   CommandStatus st = FormatCardCommand(app);
-  if (st != CommandStatus::Done) return CommandFailed(ctx, st, app.cycle.currentMedium);
+  if (st == CommandStatus::Failed)
+    return ctx.Fail("the card was not made ready for the player (" + PlayerProblem(app) +
+                    "): its files and song folders may be missing; repeat `kestro-cli clear-card`");
+  if (st != CommandStatus::Done) return CommandFailed(ctx, st, app);
   std::printf("the card is empty and ready for the player\n");
   return kOk;
 }

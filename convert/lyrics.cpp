@@ -170,6 +170,7 @@ std::vector<TextEntry> MergeChordRuns(const std::vector<TextEntry>& text, const 
 
 void SplitLongPages(std::vector<TextEntry>& text) {
   int lineEnds = 0;
+  size_t third = 0;  // the third line end of the page
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i].IsPageEnd()) {
       lineEnds = 0;
@@ -178,9 +179,13 @@ void SplitLongPages(std::vector<TextEntry>& text) {
     if (!text[i].IsLineEnd()) continue;
     const bool endsPage = i + 1 < text.size() && text[i + 1].IsPageEnd();
     if (endsPage) continue;
-    if (++lineEnds == 4) {
-      text.insert(text.begin() + static_cast<long>(i) + 1, TextEntry{text[i].time, TextEntry::kPageEnd, TextEntry::kPlain});
-      // The loop meets the new page end next and starts counting again.
+    if (++lineEnds == 3) third = i;
+    if (lineEnds == 4) {
+      text.insert(text.begin() + static_cast<long>(third) + 1,
+                  TextEntry{text[third].time, TextEntry::kPageEnd, TextEntry::kPlain});
+      // The loop meets the new page end next and counts the fourth line
+      // again, on the new page.
+      i = third;
     }
   }
 }

@@ -92,9 +92,9 @@ int ChordSlot(const std::vector<TextCollection>& slots);
 // of its first entry, after the text's entries of the same time).
 std::vector<TextEntry> MergeChordRuns(const std::vector<TextEntry>& text, const std::vector<TextEntry>& chords);
 
-// Layout steps before the preview: a page of more than four lines is split
-// after its fourth; four closing line ends at the last time + division + 0,
-// 10, 20 and 30 ticks.
+// Layout steps before the preview: a page with more than three line ends
+// that do not end the page is split after its third line; four closing line
+// ends at the last time + division + 0, 10, 20 and 30 ticks.
 void SplitLongPages(std::vector<TextEntry>& text);
 void AppendClosingLines(std::vector<TextEntry>& text, uint32_t division);
 // Page ends become line ends and pages are filled up to four lines; the

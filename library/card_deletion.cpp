@@ -113,8 +113,9 @@ int Library::DeleteCardSongs(const std::string& caption) {
     env.ui.ProgressStep(10);
     if (AskCardAbort()) break;
   }
+  const size_t listed = player.size();
   CompactMarked(player);
-  RebuildCardIndexes();
+  RebuildCardIndexes(player.size() != listed);
   if (usb) playerLink->CardAccessEnd();
   Renumber(player);
   env.ui.ProgressEnd();
@@ -228,8 +229,7 @@ int Library::ClearCard() {
   if (medium == kMediumCard) {
     if (!card) return 0;
     if (!card->FormatCard()) return 0;
-    CreateCardStructure();
-    return 1;
+    return CreateCardStructure();
   }
   if (medium != kMediumCardReader || flashDrive.empty()) return 0;
   env.WriteInt(settings::kMediaChange, 1);
@@ -256,8 +256,7 @@ int Library::ClearCard() {
     fs::create_directories(folder, ec);
     removeFiles(folder, true);
   }
-  CreateCardStructure();
-  return 1;
+  return CreateCardStructure();
 }
 
 }  // namespace kestro::library

@@ -84,22 +84,26 @@ int Library::CreateCardStructure() {
   const fs::path firmware = env.InstallPath("ZUMBLA2.MHX");
   auto source = [&](const StructureFile& f) { return f.from ? env.InstallPath(f.from) : firmware; };
 
+  // Whatever could not be made leaves the structure incomplete: the card
+  // is not ready for the player, and the caller must not say it is.
+  bool written = true;
   if (medium == kMediumCard && card) {
     env.ui.ProgressStart(37);
     env.ui.ProgressLine1(env.T("MSG_VERIFY_INDEXES"));
     env.ui.ProgressLine2(env.T("MSG_NON_SCOLLEGARE_ZUM_CF"));
     CardDirEntry e;
     for (const auto& f : kStructureFiles) {
-      if (!card->FindEntry("", f.name.name11, e) && (f.from || ExistsFile(firmware)))
-        card->CardWriteFile("", f.name.name11, source(f));
+      if (!card->FindEntry("", f.name.name11, e) && (f.from || ExistsFile(firmware)) &&
+          !card->CardWriteFile("", f.name.name11, source(f)) && f.from)
+        written = false;
       env.ui.ProgressStep(1);
     }
     for (int i = 0; i < kSongFolders; ++i) {
       env.ui.ProgressLine1(env.TF("MSG_VERIFY_HASH_TABLE", i));
-      if (!card->FindEntry("", FolderName11(i), e)) card->MakeDirectory(FolderName11(i));
+      if (!card->FindEntry("", FolderName11(i), e) && !card->MakeDirectory(FolderName11(i))) written = false;
       env.ui.ProgressStep(1);
     }
-    card->FlushFat();
+    if (!card->FlushFat()) written = false;
     env.ui.ProgressEnd();
   } else if (!flashDrive.empty()) {
     for (const auto& f : kStructureFiles) {
@@ -111,9 +115,9 @@ int Library::CreateCardStructure() {
     for (int i = 0; i < kSongFolders; ++i) fs::create_directories(flashDrive / std::to_string(i), ec);
   }
   env.ui.EndCursor();
-  if (card && medium == kMediumCard) card->FlushFat();
+  if (card && medium == kMediumCard && !card->FlushFat()) written = false;
   for (const auto& t : Templates()) RemoveFile(env.InstallPath(t.file));
-  return 1;
+  return written && CheckCardStructure() ? 1 : 0;
 }
 
 int Library::CreateStructureOnFormattedCard() {
@@ -125,27 +129,29 @@ int Library::CreateStructureOnFormattedCard() {
 }
 
 bool Library::LoadPlayerSongList() {
-  player.clear();
+  ForgetPlayerList();
   moduleError = false;
   indexUnreadable = false;
+  bool ok = false;
   switch (medium) {
     case kMediumCardReader:
-      return LoadCardSongList();
-    case kMediumCard: {
-      bool ok = false;
+      ok = LoadCardSongList();
+      break;
+    case kMediumCard:
       if (link && link->LinkOpen()) {
         ok = LoadCardSongList();
         if (playerLink) playerLink->CardAccessEnd();
       }
       if (link) link->LinkClose();
-      return ok;
-    }
+      break;
     case kMediumRam:
-      LoadRamSongList();
-      return true;
+      ok = LoadRamSongList();
+      break;
     default:
       return true;
   }
+  playerListRead = ok;
+  return ok;
 }
 
 bool Library::LoadCardSongList() {
@@ -208,7 +214,12 @@ bool Library::LoadCardSongList() {
   return done(true);
 }
 
-bool Library::RebuildCardIndexes() {
+bool Library::RebuildCardIndexes(bool listChanged) {
+  // Stale: the card's index no longer says what the list does. A rebuild
+  // that fails before it reaches the card leaves the old index, which is
+  // still right when the list did not change.
+  const bool reachable = !CardLinkLost();
+  indexFilesStale = listChanged || medium == kMediumCardReader;
   env.ui.ProgressLine1("Update index");
   env.WriteInt(settings::kMediaChange, 1);
   IndexFiles f = BuildIndexFiles(player);
@@ -224,18 +235,24 @@ bool Library::RebuildCardIndexes() {
     }
   }
   const fs::path firmware = env.InstallPath("ZUMBLA2.MHX");
+  bool written = true;
   if (medium == kMediumCard && card) {
     env.ui.ProgressLine1(std::string(48, ' '));
     std::string working = "Aggiornamento in corso...";
     working.resize(97, ' ');
     env.ui.ProgressLine1(working);
-    for (const auto& name : {kMindex0, kMindex2, kMalpha0, kMalpha2, kMindex4})
-      card->CardWriteFile("", name.name11, env.InstallPath(name.name));
-    if (ExistsFile(firmware)) card->CardWriteFile("", kFirmwareCopy.name11, firmware);
+    // Each write is checked: an index the card did not get leaves the
+    // player a missing or stale list, which the caller must report.
+    for (const auto& name : {kMindex0, kMindex2, kMalpha0, kMalpha2, kMindex4}) {
+      if (!card->CardWriteFile("", name.name11, env.InstallPath(name.name))) written = false;
+    }
+    // The firmware copy is no index: the player's list does not depend on it.
+    if (ExistsFile(firmware) && !CardLinkLost()) card->CardWriteFile("", kFirmwareCopy.name11, firmware);
   } else if (medium == kMediumCardReader && ExistsFile(firmware)) {
     if (!CopyFileOver(firmware, flashDrive / kFirmwareCopy.name)) ReportReadError(env, firmware.string());
   }
-  return true;
+  indexFilesStale = !written && (listChanged || reachable);
+  return written;
 }
 
 }  // namespace kestro::library

@@ -84,6 +84,33 @@ void RemoveCardSongFile(Library& lib, uint16_t code, bool mp3) {
   fs::remove(ReaderSongPath(lib.flashDrive, code, mp3), ec);
 }
 
+// The code for a new song, from `next` on (past 65,535: from 0): one that no
+// song of the list has and whose files are not in its folder on the card. A
+// song the list does not know (left by an index that was not rewritten, or
+// put there by someone else) keeps its file. Nothing when every code is
+// taken or the player's link is gone.
+std::optional<uint16_t> NextFreeCode(Library& lib, const std::vector<bool>& listed, uint32_t next) {
+  uint32_t c = std::min<uint32_t>(next, 0x10000);
+  for (uint32_t tries = 0; tries <= 0xFFFF; ++tries, ++c) {
+    if (c > 0xFFFF) c = 0;
+    const auto code = static_cast<uint16_t>(c);
+    if (listed[code]) continue;
+    const bool onCard = CardSongPresent(lib, code, false) || CardSongPresent(lib, code, true);
+    if (lib.CardLinkLost()) return std::nullopt;
+    if (!onCard) return code;
+  }
+  return std::nullopt;
+}
+
+// What a card list says of the card: each song's code and file.
+std::vector<std::pair<uint16_t, std::string>> CardListing(const SongList& list) {
+  std::vector<std::pair<uint16_t, std::string>> out;
+  out.reserve(list.size());
+  for (const auto& r : list) out.emplace_back(r.code, r.fileName);
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
 void Pump(Library& lib) {
   if (lib.link) lib.link->PumpMessages();
   else lib.env.ui.PumpMessages();
@@ -200,12 +227,14 @@ int Library::SendSongsToCard() {
   // Second pass: the copies. The FAT and the new directory entries reach
   // the card once, at the end of the batch.
   env.ui.ProgressStart(songs + 1);
-  const uint32_t first = FirstNewCode();
-  uint32_t added = 0;  // new codes given so far
+  uint32_t next = FirstNewCode();
+  std::vector<bool> listed(0x10000, false);
+  for (const auto& p : player) listed[p.code] = true;
   int shown = 0;
   if (usb) card->SetDeferredFlush(true);
   for (auto& p : player) p.mark = false;
   const size_t listedBefore = player.size();
+  const auto songsBefore = CardListing(player);
   for (auto& r : pc) {
     if (!r.selected || r.existsOnTarget) continue;
     if (CardLinkLost()) {
@@ -220,7 +249,7 @@ int Library::SendSongsToCard() {
       code = r.code;
       replaced = FindByCode(r.code, player);
     } else if (player.size() < kListCapacity) {
-      code = UsableCode(first + added);
+      code = NextFreeCode(*this, listed, next);
     }
     r.infoEdited = false;
     ++shown;
@@ -251,7 +280,8 @@ int Library::SendSongsToCard() {
       copy.selected = false;
       copy.mark = false;
       player.push_back(std::move(copy));
-      ++added;
+      listed[*code] = true;
+      next = static_cast<uint32_t>(*code) + 1;
     }
     // A song written while the user was stopping the batch is left out of
     // the list.
@@ -274,7 +304,7 @@ int Library::SendSongsToCard() {
     }
   }
   CompactMarked(player);
-  RebuildCardIndexes();
+  RebuildCardIndexes(CardListing(player) != songsBefore);
   Renumber(player);
   env.ui.ProgressEnd();
   return 1;

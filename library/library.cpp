@@ -18,13 +18,14 @@ Library::Library(Env& e) : env(e), pcFolder(e.GetFolder(settings::kOldMf4)) {}
 
 void Library::ReloadPcList() { ScanPcFolder(env, pcFolder, pc); }
 
-void Library::LoadRamSongList() {
+bool Library::LoadRamSongList() {
   player.clear();
-  if (!playerLink) return;
+  if (!playerLink) return false;
   env.ui.BeginWaitCursor();
   env.clock.SleepMs(100);
   RamSongTable table;
-  if (playerLink->GetRamFileInfo(table)) {
+  const bool read = playerLink->GetRamFileInfo(table) == 1;
+  if (read) {
     int n = static_cast<int16_t>(table.SongCount());
     for (int i = 0; i < n && i < kMaxRamSongs; ++i) {
       SongRecord r;
@@ -37,11 +38,12 @@ void Library::LoadRamSongList() {
   }
   Renumber(player);
   env.ui.EndCursor();
+  return read;
 }
 
 void Library::RefreshLists(bool playerUsable) {
   if (!playerUsable || moduleError) {
-    player.clear();
+    ForgetPlayerList();
     env.ui.SetStatusLine(1, env.TF("MSG_MF3INCARD", 0));
     env.ui.SetStatusLine(3, " ");
   }

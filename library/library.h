@@ -56,13 +56,25 @@ class Library {
   // --- Lists ---
   // ScanPcFolder of the current PC folder.
   void ReloadPcList();
-  // LoadRamSongList: the player-side list from the player's internal memory.
-  void LoadRamSongList();
+  // LoadRamSongList: the player-side list from the player's internal memory;
+  // false (an empty list) when the player did not give its song table.
+  bool LoadRamSongList();
   // LoadPlayerSongList: empties the player-side list and fills it for the
   // medium (the card through a card reader or through the player, the
-  // player's memory). False when a card's index could not be read (the
-  // medium is then unusable) or the user declined the structure.
+  // player's memory). False when the list could not be read: a card's index
+  // could not be read (`indexUnreadable`; the medium is then unusable), the
+  // user declined the structure (`moduleError`), or the player did not
+  // answer.
   bool LoadPlayerSongList();
+  // The player-side list holds what the medium holds: the last load
+  // succeeded. While it is false an empty list says nothing about the
+  // player's songs, and nothing may be numbered after it.
+  bool playerListRead = false;
+  // Empties the player-side list, which then is not known.
+  void ForgetPlayerList() {
+    player.clear();
+    playerListRead = false;
+  }
   // LoadCardSongList: checks the card's structure (offering to create what
   // is missing), and fills the list from MINDEX0.DAT and MINDEX2.DAT. Medium 1
   // runs inside a card access of the caller with the volume mounted.
@@ -73,14 +85,21 @@ class Library {
   // folders are all there.
   bool CheckCardStructure();
   // CreateCardStructure: adds whatever of them is missing. Also the last
-  // step of a card format.
+  // step of a card format. 1 when the structure is complete afterwards; 0
+  // when something could not be made (a lost link, a full card).
   int CreateCardStructure();
   // The structure on the player's card that a format has just made (the
   // card's last format step, whatever the medium was before).
   int CreateStructureOnFormattedCard();
   // RebuildCardIndexes: regenerates the five index files from the card list
-  // and puts them on the card. False when one could not be written.
-  bool RebuildCardIndexes();
+  // and puts them on the card. False when one could not be written, locally
+  // or on the card (a lost link). `indexFilesStale` then tells whether the
+  // card's index may be missing or say other than the list (the recovery
+  // writes it anew): it may when the list changed (`listChanged`, songs
+  // added or removed since the index was written) or when the rewrite had
+  // begun on the card.
+  bool RebuildCardIndexes(bool listChanged = true);
+  bool indexFilesStale = false;
   // The folder the index files are written to and read from: the card's
   // folder for the card reader, else the install folder.
   std::filesystem::path IndexDir() const;
@@ -145,7 +164,8 @@ class Library {
   // RecoverCardFromFolders: the card list and its index files anew from
   // the song files in folders 0 to 30.
   int RecoverCardFromFolders();
-  // ClearCard: empties the card and gives it the player's structure.
+  // ClearCard: empties the card and gives it the player's structure; 0
+  // when the card could not be formatted or its structure not completed.
   int ClearCard();
 
   // Free bytes on the card and the unit a song's size is rounded up to;

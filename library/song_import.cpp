@@ -164,6 +164,15 @@ ImportResult ImportSongFile(Env& env, ConvertContext& ctx, const fs::path& sourc
     return Failed(source.string() + " is one of the converter's own work files");
   }
 
+  // A song file with nothing in it, or an MF4 too short for its header, is
+  // no song the player could play: the PC list must not take it for one.
+  const auto size = FileSize(source);
+  const bool tooShort = kind == SongFileKind::Mf4 ? size.value_or(0) < PackageHeader::kSize : size.value_or(0) == 0;
+  if (kind != SongFileKind::Midi && tooShort) {
+    ReportReadError(env, source.string());
+    return Failed(source.string() + (size.value_or(0) == 0 ? " is empty" : " is shorter than a song's header"));
+  }
+
   WorkFiles cleanup(env, stem);
   switch (kind) {
     case SongFileKind::Mf4: return CopyInto(env, source, dest, options.dropped);

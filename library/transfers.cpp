@@ -101,24 +101,30 @@ int Library::CopyRamSongsToPc() {
   for (auto& r : player) {
     if (!r.selected) continue;
     bool copy = true;
-    bool replace = false;
+    int replaced = -1;
     if (r.existsOnTarget) {
       copy = env.ui.ShowMessage(env.TF("MSG_ALREADY_EXIST", r.title), env.T("MSG_CAPTION_WARNING"),
                                 mb::kYesNo | mb::kIconQuestion) == kIdYes;
-      if (copy) {
-        // The PC copy of the same song goes, so the song is not there twice.
-        int old = FindByTitleAndAuthor(r, pc);
-        if (old >= 0) RemovePcSong(pc[static_cast<size_t>(old)].fileName, false);
-        replace = true;
-      } else {
-        outcomes.push_back({r.fileName, "", Outcome::Skipped});
-      }
+      if (copy) replaced = FindByTitleAndAuthor(r, pc);
+      else outcomes.push_back({r.fileName, "", Outcome::Skipped});
     }
     if (copy) {
       env.ui.ProgressLine1(Fmt("Copia nel computer: %s  (%d:%d)", r.title, running, count) + std::string(20, ' '));
-      // Two different songs of the same title must not overwrite each other.
-      fs::path dest = PcPathForTitle(r.title, "MF4", replace);
+      // Never over another PC file: a song of the same title by someone else
+      // keeps its file. The copy it replaces goes only once the new one is
+      // whole, so a failed read leaves the user the old one.
+      fs::path dest = PcPathForTitle(r.title, "MF4", false);
       bool read = playerLink->ReadRamFile(dest, r.code) == 1;
+      if (read && replaced >= 0) {
+        RemovePcSong(pc[static_cast<size_t>(replaced)].fileName, false);
+        // The song takes the name it would have had without the old copy.
+        fs::path preferred = PcPathForTitle(r.title, "MF4", true);
+        std::error_code ec;
+        if (preferred != dest && !fs::exists(preferred, ec)) {
+          fs::rename(dest, preferred, ec);
+          if (!ec) dest = preferred;
+        }
+      }
       outcomes.push_back({r.fileName, read ? dest.string() : "", read ? Outcome::Done : Outcome::Failed});
     }
     env.clock.SleepMs(100);

@@ -91,7 +91,8 @@ std::optional<uint64_t> Number(const std::string& s, size_t* pos) {
   return v;
 }
 
-// "count<one non-digit>sum": blanks are allowed around the numbers.
+// "count<one non-digit>sum": blanks are allowed around the numbers, and
+// whatever follows the sum is no part of it (a maker's file may say more).
 bool ParseHeader(const std::string& line, uint64_t* count, uint64_t* sum) {
   size_t i = 0;
   while (i < line.size() && IsBlank(line[i])) ++i;
@@ -101,8 +102,6 @@ bool ParseHeader(const std::string& line, uint64_t* count, uint64_t* sum) {
   while (i < line.size() && IsBlank(line[i])) ++i;
   auto s = Number(line, &i);
   if (!s) return false;
-  while (i < line.size() && IsBlank(line[i])) ++i;
-  if (i != line.size()) return false;
   *count = *c;
   *sum = *s;
   return true;
@@ -229,16 +228,18 @@ int Firmware::SendCommand(uint8_t cls, uint8_t fn) {
 int Firmware::SendControlByte() {
   const uint8_t b = wire::kWake;
   if (!link_.LinkSend(&b, 1, kReplyTimeoutMs)) return 0;
-  ReceiveReply();  // the echo says nothing more
-  return 1;
+  // What the echo says does not matter; that it comes does: a player that
+  // does not echo did not take the byte.
+  return ReceiveReply() ? 1 : 0;
 }
 
 int Firmware::SendFirmwareLine(std::string_view text) {
   std::string line(text);
   line += '\r';
   if (!link_.LinkSend(line.data(), line.size(), kReplyTimeoutMs)) return 0;
-  ReceiveReply();
-  return 1;
+  // A line without its echo did not reach the flash: the update stops there
+  // instead of waiting out every line that follows.
+  return ReceiveReply() ? 1 : 0;
 }
 
 int Firmware::EraseFirmware() {
@@ -320,10 +321,13 @@ int Firmware::ProgramFirmware(const fs::path& file) {
 
   ui.ProgressEnd();
   ui.EndCursor();
-  for (int i = 0; i < 3; ++i) SendControlByte();
-  SendFirmwareLine("RST");
+  // The end of the download and the restart must be taken too: a player
+  // that went silent before them is not programmed.
+  int ended = 1;
+  for (int i = 0; i < 3 && ended; ++i) ended = SendControlByte();
+  if (ended) ended = SendFirmwareLine("RST");
   link_.LinkClose();
-  return 1;
+  return ended;
 }
 
 // --- The command ---

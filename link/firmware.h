@@ -2,7 +2,8 @@
 //
 // The file: line 1 a version text (at most 255 characters), line 2 the byte
 // count and the byte sum of everything after line 2's line end, both decimal
-// with one non-digit character between them (at most 80 characters), then
+// with one non-digit character between them, anything after the sum left
+// aside (at most 80 characters), then
 // Motorola S-record lines (at most 79 characters each), lines ending CR LF.
 //
 // The player's side: two wake-up bytes and the enter-update command, which
@@ -132,14 +133,15 @@ class Firmware {
   int ProgramFirmware(const std::filesystem::path& file);
   // The erase sequence: area 2, then 0, 1, 2, 5 and 6; 1 on success.
   int EraseFirmware();
-  // Sends text + CR and reads the echo; 1 when the send succeeded.
+  // Sends text + CR and reads the echo; 1 when the line went and its echo
+  // came back (whatever its value).
   int SendFirmwareLine(std::string_view text);
 
   FirmwareNames Names() const { return FirmwareNamesFor(link_.transport); }
   std::filesystem::path TargetPath() const;
 
  private:
-  // 1B and its echo; 1 when the send succeeded.
+  // 1B and its echo; 1 when the byte went and its echo came back.
   int SendControlByte();
   int SendCommand(uint8_t cls, uint8_t fn);
   std::optional<uint8_t> ReceiveReply();

@@ -181,10 +181,14 @@ int Player::ReadRamFile(const fs::path& targetPath, uint16_t code) {
   f = nullptr;
   link_.LinkClose();
 
-  // The file as it landed on disk is what counts.
+  // The file as it landed on disk is what counts. A song that does not
+  // match its sum is damaged: it is not handed on as a copy of the song.
   auto onDisk = FileSumOnDisk(target);
   if (!onDisk || *onDisk != sum) {
+    std::error_code ec;
+    fs::remove(target, ec);
     env_.ui.ShowMessage(env_.T("MSG_PBL_READFILE"), env_.T("MSG_ATTENZIONE"), mb::kIconStop);
+    return 0;
   }
   return 1;
 }

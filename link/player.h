@@ -99,9 +99,8 @@ class Player {
   // ends the progress display in every case.
   int GetRamFileInfo(RamSongTable& table);
   // Writes song `code` to `targetPath` (player codes in the path mapped). A
-  // sum that does not match keeps the file, shows "MSG_PBL_READFILE" and
-  // still succeeds; a song that cannot be received whole fails and leaves
-  // no file behind.
+  // song that cannot be received whole, or whose sum does not match (then
+  // "MSG_PBL_READFILE" is shown), fails and leaves no file behind.
   int ReadRamFile(const std::filesystem::path& targetPath, uint16_t code);
   // Sends a PC file (an MF4 song) to internal memory, one progress step per
   // block.

@@ -59,6 +59,22 @@ int SectorAccess::LostLink() {
   return 0;
 }
 
+int SectorAccess::Unanswered() {
+  // A bulk time-out has set the state already; an FTDI failure leaves it
+  // for the retries, up to the limit.
+  if (link_.linkErrorState != 1 && ++unanswered_ >= kUnansweredLimit) LostLink();
+  if (link_.linkErrorState == 1) {
+    unanswered_ = 0;
+    return 0;
+  }
+  // What is left of a late answer would be taken for the answer to the
+  // next exchange, which may ask for another sector.
+  uint8_t junk = 0;
+  for (size_t drained = 0; drained < 4096 && link_.LinkReceive(&junk, 1, kDrainTimeoutMs); ++drained) {
+  }
+  return 0;
+}
+
 namespace {
 
 void PutCommand(uint8_t* cmd, uint8_t kind, uint32_t sector) {
@@ -84,12 +100,11 @@ int SectorAccess::FlashReadSector(uint32_t sector, uint8_t* buffer512) {
   uint8_t cmd[7];
   PutCommand(cmd, 0x02, sector);
   ++traffic.reads;
-  if (!link_.LinkSend(cmd, sizeof cmd, kReadSendTimeoutMs)) return LostLink();
+  if (!link_.LinkSend(cmd, sizeof cmd, kReadSendTimeoutMs)) return Unanswered();
   transfer_.fill(0);
-  // A player that does not answer in time has gone: the whole card
-  // operation must stop, not try every sector that follows.
-  if (!link_.LinkReceive(transfer_.data(), 1, kReplyTimeoutMs)) return LostLink();
-  if (!link_.LinkReceive(transfer_.data() + 1, 515, kReplyTimeoutMs)) return LostLink();
+  if (!link_.LinkReceive(transfer_.data(), 1, kReplyTimeoutMs)) return Unanswered();
+  if (!link_.LinkReceive(transfer_.data() + 1, 515, kReplyTimeoutMs)) return Unanswered();
+  unanswered_ = 0;
   if (transfer_[0] != wire::kAck) {
     link_.linkErrorText = Fmt("Invalid char %02x", transfer_[0]);
     return 0;
@@ -118,16 +133,17 @@ int SectorAccess::FlashWriteSector(uint32_t sector, const uint8_t* data512) {
   uint8_t cmd[7];
   PutCommand(cmd, 0x01, sector);
   ++traffic.writes;
-  if (!link_.LinkSend(cmd, sizeof cmd, kWriteSendTimeoutMs)) return LostLink();
+  if (!link_.LinkSend(cmd, sizeof cmd, kWriteSendTimeoutMs)) return Unanswered();
   std::copy(data512, data512 + kSectorBytes, transfer_.begin());
   uint16_t sum = FileSum16(data512, kSectorBytes);
   transfer_[512] = 0xFF;
   transfer_[513] = 0xFF;
   transfer_[514] = static_cast<uint8_t>(sum >> 8);
   transfer_[515] = static_cast<uint8_t>(sum & 0xFF);
-  if (!link_.LinkSend(transfer_.data(), 516, kReplyTimeoutMs)) return LostLink();
+  if (!link_.LinkSend(transfer_.data(), 516, kReplyTimeoutMs)) return Unanswered();
   uint8_t reply = 0;
-  if (!link_.LinkReceive(&reply, 1, kReplyTimeoutMs)) return LostLink();
+  if (!link_.LinkReceive(&reply, 1, kReplyTimeoutMs)) return Unanswered();
+  unanswered_ = 0;
   if (reply == wire::kAck) {
     Trace(Fmt("T=%i", static_cast<int64_t>(env().clock.NowMs() - start)));
     return 1;

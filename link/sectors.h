@@ -9,10 +9,13 @@
 // The sum is the 16-bit sum of the 512 data bytes. Sector 0xFFFFFF returns
 // the card's identification block (ATA IDENTIFY DEVICE layout).
 //
-// Lost link: when an exchange cannot be sent or its answer does not come, the
-// `link error state` becomes 1 and every sector operation refuses at once, so
-// that a whole card operation unwinds quickly; the caller's next run that
-// resets the state (a card check, a mount) starts over.
+// Lost link: a bulk transfer that times out loses the link at once (the link
+// sets `link error state` 1); an FTDI transfer that fails changes nothing, so
+// the retries below run for a reply the bridge missed. Only a player that
+// leaves kUnansweredLimit exchanges in a row unanswered is taken for gone.
+// From state 1 on every sector operation refuses at once, so that a whole
+// card operation unwinds quickly; the caller's next run that resets the
+// state (a card check, a mount) starts over.
 #pragma once
 
 #include <array>
@@ -70,9 +73,15 @@ class SectorAccess {
   // Rounds of the write retry (each writes the sector twice) before a sector
   // that the player keeps refusing stops the run as a lost link.
   static constexpr int kWriteRetryRounds = 8;
+  // Exchanges in a row that got no answer at all before the link counts as
+  // lost (a sector's read and its retries): keeps a silent FTDI player from
+  // holding a card operation sector after sector.
+  static constexpr int kUnansweredLimit = kReadRetries + 1;
   static constexpr uint32_t kReadSendTimeoutMs = 2000;
   static constexpr uint32_t kWriteSendTimeoutMs = 1000;
   static constexpr uint32_t kReplyTimeoutMs = 2000;
+  // The wait for stray bytes after an exchange that got no whole answer.
+  static constexpr uint32_t kDrainTimeoutMs = 50;
 
   explicit SectorAccess(Link& link) : link_(link) {}
   SectorAccess(const SectorAccess&) = delete;
@@ -122,6 +131,11 @@ class SectorAccess {
  private:
   // The link is gone: set the state that makes every layer unwind.
   int LostLink();
+  // An exchange got no answer: 0, and the link lost once too many did.
+  int Unanswered();
+
+  // Exchanges in a row without an answer.
+  int unanswered_ = 0;
 
   Link& link_;
   // The transfer buffer of one exchange (a 516-byte reply or data block).

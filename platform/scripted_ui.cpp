@@ -72,7 +72,9 @@ void ScriptedUi::OnProgressChanged() {
   }
   if (p.open && p.line1 != last_.line1) progressLog.push_back("line1 " + p.line1);
   if (p.open && p.line2 != last_.line2) progressLog.push_back("line2 " + p.line2);
+  const bool newLine1 = p.line1 != last_.line1;
   last_ = p;
+  if (newLine1 && onLine1) onLine1(p.line1);
 }
 
 void ScriptedUi::OnProgressStep(int n) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,6 +39,10 @@ class ScriptedUi : public Ui {
   // been taken (counted and uncounted alike); 0 never.
   int abortAfterSteps = 0;
   std::string abortText = "Abort";
+
+  // Called with every new first line of the progress window as it is set:
+  // a test strikes there at a given step of an operation.
+  std::function<void(const std::string& line1)> onLine1;
 
   // What was shown.
   std::vector<Shown> messages;

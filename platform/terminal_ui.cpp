@@ -9,6 +9,50 @@
 
 namespace kestro {
 
+namespace {
+
+bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
+
+std::string Escaped(unsigned char c) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "\\x%02X", c);
+  return buf;
+}
+
+}  // namespace
+
+std::string TerminalText(std::string_view latin1, bool keepLineBreaks) {
+  std::string safe;
+  safe.reserve(latin1.size());
+  for (char ch : latin1) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (keepLineBreaks && (c == '\n' || c == '\t')) safe += ch;
+    else if (IsControl(c) || (c >= 0x80 && c <= 0x9F)) safe += Escaped(c);
+    else safe += ch;
+  }
+  return Latin1ToUtf8(safe);
+}
+
+std::string TerminalName(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    const auto next = i + 1 < utf8.size() ? static_cast<unsigned char>(utf8[i + 1]) : 0;
+    if (IsControl(c)) {
+      out += Escaped(c);
+    } else if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04X", next);
+      out += buf;
+      ++i;
+    } else {
+      out += utf8[i];
+    }
+  }
+  return out;
+}
+
 TerminalUi::TerminalUi(AnswerMode mode, std::FILE* out, std::FILE* in)
     : mode_(mode), out_(out), in_(in), outIsTty_(isatty(fileno(out)) != 0) {}
 
@@ -43,14 +87,14 @@ int TerminalUi::Ask(Buttons b) {
 
 int TerminalUi::DoMessage(MessageRequest& req) {
   ClearProgressLine();
-  std::string caption = Latin1ToUtf8(req.caption);
-  std::string text = Latin1ToUtf8(req.text);
+  std::string caption = TerminalText(req.caption);
+  std::string text = TerminalText(req.text, true);
   while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
   if (caption.empty()) std::fprintf(out_, "%s\n", text.c_str());
   else if (caption.back() == ':') std::fprintf(out_, "%s %s\n", caption.c_str(), text.c_str());
   else std::fprintf(out_, "%s: %s\n", caption.c_str(), text.c_str());
   if (!req.checkText.empty()) {
-    std::fprintf(out_, "  [%c] %s\n", req.checkState ? 'x' : ' ', Latin1ToUtf8(req.checkText).c_str());
+    std::fprintf(out_, "  [%c] %s\n", req.checkState ? 'x' : ' ', TerminalText(req.checkText, true).c_str());
   }
   if (!IsQuestion(req.style)) {
     std::fflush(out_);
@@ -84,7 +128,7 @@ int TerminalUi::DoMessage(MessageRequest& req) {
 
 void TerminalUi::ShowGeneralMessage(std::string_view text, std::string_view caption, std::string_view) {
   ClearProgressLine();
-  std::fprintf(out_, "%s: %s\n", Latin1ToUtf8(caption).c_str(), Latin1ToUtf8(text).c_str());
+  std::fprintf(out_, "%s: %s\n", TerminalText(caption).c_str(), TerminalText(text, true).c_str());
 }
 
 std::optional<OpenFileResult> TerminalUi::ChooseOpenFiles(const OpenFileRequest&) {
@@ -111,7 +155,7 @@ void TerminalUi::OnProgressChanged() {
   if (percent == lastPercent_ && p.line1 == lastLine1_) return;
   lastPercent_ = percent;
   lastLine1_ = p.line1;
-  std::string line = Latin1ToUtf8(p.caption.empty() ? p.line1 : p.caption + ": " + p.line1);
+  std::string line = TerminalText(p.caption.empty() ? p.line1 : p.caption + ": " + p.line1);
   if (line.size() > 60) line.resize(60);
   std::fprintf(out_, "\r\033[K%s %3d%%", line.c_str(), percent);
   std::fflush(out_);

@@ -5,12 +5,25 @@
 
 #include <cstdio>
 #include <optional>
+#include <string>
+#include <string_view>
 
 #include "platform/ui.h"
 
 namespace kestro {
 
 enum class AnswerMode { Ask, Yes, No };
+
+// Texts from songs and players reach the terminal through these: every
+// control character (C0 and C1, and DEL) is written as "\xHH", so that a
+// title can neither move the cursor nor recolour the terminal. With
+// `keepLineBreaks` line feeds and tabs stay (the dictionary's messages are
+// laid out with them).
+// A Latin-1 text, given back as UTF-8.
+std::string TerminalText(std::string_view latin1, bool keepLineBreaks = false);
+// A UTF-8 text (a file name), given back as UTF-8; C1 controls are written
+// "\u0085".
+std::string TerminalName(std::string_view utf8);
 
 class TerminalUi : public Ui {
  public:

@@ -1,5 +1,6 @@
 #include "shell/app.h"
 
+#include "library/pc_folder.h"
 #include "link/channels.h"
 #include "platform/version.h"
 
@@ -20,6 +21,11 @@ App::App(Env& e, LinkChannels channels, ConnectionView* v)
   // A formatted card gets the player's structure at once.
   card.createStructure = [this](CardFs&) { return lib.CreateStructureOnFormattedCard(); };
   cycle.SyncLibrary();
+}
+
+void App::Start() {
+  library::MergeNewSongs(env);
+  lib.ReloadPcList();
 }
 
 int App::SettleMedium(int maxCycles, uint32_t pauseMs) {

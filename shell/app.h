@@ -44,6 +44,11 @@ class App {
   Playback playback;
   bool playQualityShown = false;
 
+  // The start of a session with the PC song list, as the program's start
+  // does it: the songs waiting in NEW_MF4 and DOWNLOAD_MF4 move into the PC
+  // song folder (MergeNewSongs), then the PC list is read.
+  void Start();
+
   // Runs the connection cycle until a medium is committed or `maxCycles`
   // cycles have passed, pausing `pauseMs` between cycles. Returns the
   // current medium.

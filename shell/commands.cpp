@@ -77,11 +77,18 @@ void MarkMediaChanged(App& app) {
 
 CommandStatus Result(int r) { return r ? CommandStatus::Done : CommandStatus::NothingDone; }
 
+// The result of an operation that rewrites the card's index files.
+CommandStatus IndexedResult(App& app, int r) {
+  if (r && app.lib.indexFilesStale) return CommandStatus::IndexFilesStale;
+  return Result(r);
+}
+
 // The body of the player-side delete, under the caller's busy flag.
 CommandStatus DeletePlayerSide(App& app) {
   MarkMediaChanged(app);
   if (!app.RequirePlayerReady()) return CommandStatus::NotReady;
   library::Library& lib = app.lib;
+  lib.indexFilesStale = false;
   int r = 0;
   switch (app.cycle.currentMedium) {
     case kMediumRam:
@@ -90,10 +97,9 @@ CommandStatus DeletePlayerSide(App& app) {
     case kMediumCard: {
       // The card delete makes its own card access.
       CardBracket bracket(app);
-      if (bracket.Open(false, true)) {
-        r = lib.DeleteCardSongs(app.env.T("MSG_DELETE_SONG_FROM_CARD"));
-        if (r) bracket.AccessEnded();
-      }
+      if (!bracket.Open(false, true)) return CommandStatus::Unreachable;
+      r = lib.DeleteCardSongs(app.env.T("MSG_DELETE_SONG_FROM_CARD"));
+      if (r) bracket.AccessEnded();
       break;
     }
     case kMediumCardReader:
@@ -103,7 +109,7 @@ CommandStatus DeletePlayerSide(App& app) {
       break;
   }
   if (r) app.cycle.RefreshLists();
-  return Result(r);
+  return IndexedResult(app, r);
 }
 
 CommandStatus DeletePcSide(App& app) {
@@ -123,11 +129,17 @@ CommandStatus TransferToPlayer(App& app) {
   app.cycle.SyncLibrary();
   MarkMediaChanged(app);
   if (!app.RequirePlayerReady()) return CommandStatus::NotReady;
+  if (!app.lib.playerListRead) return CommandStatus::PlayerListUnknown;
   const int medium = app.cycle.currentMedium;
+  app.lib.indexFilesStale = false;
   int r = 0;
   if (medium == kMediumCard) {
     CardBracket bracket(app);
-    if (bracket.Open(true, true)) r = app.lib.SendSongsToCard();
+    if (!bracket.Open(true, true)) {
+      app.cycle.RefreshLists();
+      return CommandStatus::Unreachable;
+    }
+    r = app.lib.SendSongsToCard();
   } else {
     // Medium 2 passes on to the player's memory.
     r = app.lib.SendSongsToCard();
@@ -135,7 +147,7 @@ CommandStatus TransferToPlayer(App& app) {
   // The player gives songs in its memory codes of its own.
   if (r && medium == kMediumRam) app.cycle.LoadPlayerSongList();
   app.cycle.RefreshLists();
-  return Result(r);
+  return IndexedResult(app, r);
 }
 
 CommandStatus TransferToPc(App& app) {
@@ -146,7 +158,11 @@ CommandStatus TransferToPc(App& app) {
   int r = 0;
   if (app.cycle.currentMedium == kMediumCard) {
     CardBracket bracket(app);
-    if (bracket.Open(true, true)) r = app.lib.CopyCardSongsToPc();
+    if (!bracket.Open(true, true)) {
+      app.cycle.RefreshLists();
+      return CommandStatus::Unreachable;
+    }
+    r = app.lib.CopyCardSongsToPc();
   } else {
     r = app.lib.CopyCardSongsToPc();
   }
@@ -187,16 +203,22 @@ CommandStatus RegenerateCardIndexes(App& app) {
   if (!app.RequirePlayerReady()) return CommandStatus::NotReady;
   app.env.ui.SetProgressTitle(app.env.T("MSG_REGEN_INDEX_FILE"));
   app.env.ui.BeginWaitCursor();
+  app.lib.indexFilesStale = false;
   int r = 0;
+  bool reached = true;
   if (medium == kMediumCard) {
     CardBracket bracket(app);
-    if (bracket.Open(true, true)) r = app.lib.RecoverCardFromFolders();
+    reached = bracket.Open(true, true);
+    if (reached) r = app.lib.RecoverCardFromFolders();
   } else {
     r = app.lib.RecoverCardFromFolders();
   }
+  // The list now is what the folders hold.
+  if (r) app.lib.playerListRead = true;
   app.env.ui.EndCursor();
   app.cycle.RefreshLists();
-  return Result(r);
+  if (!reached) return CommandStatus::Unreachable;
+  return IndexedResult(app, r);
 }
 
 CommandStatus FormatCardCommand(App& app) {
@@ -217,19 +239,25 @@ CommandStatus FormatCardCommand(App& app) {
         kIdYes)
       return CommandStatus::NothingDone;
     env.ui.BeginWaitCursor();
+    bool reached = true;
     if (medium == kMediumCard) {
       // A card that could not be mounted can still be formatted.
       CardBracket bracket(app);
-      if (bracket.Open(true, false)) r = app.lib.ClearCard();
+      reached = bracket.Open(true, false);
+      if (reached) r = app.lib.ClearCard();
     } else {
       r = app.lib.ClearCard();
     }
-    app.lib.player.clear();
+    // An empty card has an empty list; a card left half cleared has none
+    // that is known.
+    app.lib.ForgetPlayerList();
+    app.lib.playerListRead = r != 0;
     app.cycle.RefreshLists();
     env.ui.EndCursor();
+    if (!reached) return CommandStatus::Unreachable;
   }
   app.cycle.ShowMediumInfo();
-  return Result(r);
+  return r ? CommandStatus::Done : CommandStatus::Failed;
 }
 
 }  // namespace kestro

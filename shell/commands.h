@@ -28,6 +28,20 @@ enum class CommandStatus {
   Busy,          // another operation holds the busy flag: ignored
   NotReady,      // no settled medium: "MSG_ZUMNET_BUSY" was shown
   NotAvailable,  // the command does not apply to the current medium
+  // The player-side list could not be read when the medium was taken over
+  // (a lost link, a card refused): nothing was sent, since new songs
+  // numbered after an unknown list would take the places of songs there.
+  PlayerListUnknown,
+  // The player or its card could not be reached for the command (the link
+  // does not open, the player is busy, the card check failed): nothing done.
+  Unreachable,
+  // The operation began and did not complete (the card format: the card
+  // was not made ready); the link and the card tell why.
+  Failed,
+  // The songs were sent or deleted (the library's outcomes tell which), but
+  // the card's index files could not all be written: the player's list is
+  // missing or old until the recovery writes it anew.
+  IndexFilesStale,
 };
 
 // "TO_ZUMBLA": the selected PC songs to the player's memory or card.

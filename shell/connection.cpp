@@ -146,7 +146,7 @@ int ConnectionCycle::ConnectMedia() {
   } else if (newReading != currentMedium) {
     Commit(newReading);
     if (!PlayerReady() || (currentMedium == 1 && link_.linkErrorState == 1)) {
-      lib_.player.clear();
+      lib_.ForgetPlayerList();
       view_.ClearPlayerListView();
     }
     busy = false;
@@ -172,13 +172,15 @@ void ConnectionCycle::Commit(int reading) {
     } else if (reading == -1) {
       currentMedium = -1;
       SyncLibrary();
-      lib_.player.clear();
+      lib_.ForgetPlayerList();
       view_.RefreshListViews();
     }
     return;
   }
   currentMedium = reading;
   SyncLibrary();
+  // The list of the medium before is no list of this one.
+  lib_.ForgetPlayerList();
   if (reading == 2) {
     env_.ui.SetStatusLine(3, env_.TF("MSG_MESSAGE_CF5", static_cast<int>(player_.RamFreePercent(currentMedium))));
   }

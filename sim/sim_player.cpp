@@ -95,6 +95,7 @@ bool Faults::Parse(std::string_view text, std::string* error) {
     else if (name == "nak-writes") nakWrites = static_cast<int>(value);
     else if (name == "corrupt-reads") corruptReads = static_cast<int>(value);
     else if (name == "corrupt-song-sums") corruptSongSums = static_cast<int>(value);
+    else if (name == "lose-replies") loseReplies = static_cast<int>(value);
     else if (name == "plain-ack-update") plainAckUpdate = value != 0;
     else if (name == "clear") *this = Faults{};
     else {
@@ -321,6 +322,11 @@ std::string SimPlayer::WireSummary(size_t fromEntry) const {
 }
 
 void SimPlayer::Emit(const uint8_t* data, size_t size) {
+  if (faults.loseReplies > 0 && !Silent()) {
+    // Lost on the way: the player goes on as if the host had it.
+    --faults.loseReplies;
+    return;
+  }
   Bytes sent;
   for (size_t i = 0; i < size; ++i) {
     if (Silent()) break;

@@ -54,11 +54,12 @@ struct Faults {
   int nakWrites = 0;           // answer 15 to the next K sector writes
   int corruptReads = 0;        // wrong sum on the next K sector reads
   int corruptSongSums = 0;     // wrong sum on the next K songs read from internal memory
+  int loseReplies = 0;         // the next K answers never reach the host (one answer: one reply)
   bool plainAckUpdate = false;  // answer 06 instead of 66 to the enter-update command
 
   // Lines "soft-ack [0|1]", "busy-handshake K", "stop-after N",
   // "drop-after N", "nak-writes K", "corrupt-reads K", "corrupt-song-sums K",
-  // "plain-ack-update [0|1]", "clear"; blank lines
+  // "lose-replies K", "plain-ack-update [0|1]", "clear"; blank lines
   // and "#" comments are skipped. Changes only what the text names.
   bool Parse(std::string_view text, std::string* error);
 };

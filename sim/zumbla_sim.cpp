@@ -42,6 +42,7 @@ const char* kUsage =
     "  --nak-writes K        answer NAK (15) to the next K sector writes\n"
     "  --corrupt-reads K     corrupt the sums of the next K sector reads\n"
     "  --corrupt-song-sums K corrupt the sums of the next K songs read from memory\n"
+    "  --lose-replies K      lose the next K answers on the way to the host\n"
     "  --plain-ack-update    answer 06 instead of 66 to the enter-update command\n";
 
 int Usage(const std::string& why) {
@@ -111,7 +112,7 @@ int main(int argc, char** argv) {
     } else if (a == "--plain-ack-update") {
       faultText += "plain-ack-update 1\n";
     } else if (a == "--busy-handshake" || a == "--stop-after" || a == "--drop-after" || a == "--nak-writes" ||
-               a == "--corrupt-reads" || a == "--corrupt-song-sums") {
+               a == "--corrupt-reads" || a == "--corrupt-song-sums" || a == "--lose-replies") {
       if (!value(&v) || !ParseNumber(v, &n)) return Usage(a + " needs a number");
       faultText += a.substr(2) + " " + v + "\n";
     } else {

@@ -329,7 +329,7 @@ TEST_P(FailingLink, ALostLinkUnwindsTheBatchAndTheCardStaysSound) {
   CardDirEntry e;
   EXPECT_EQ(r.card.FindEntry(FolderName11(2), SongName11(2), e), 0);
   EXPECT_EQ(r.card.FindEntry(FolderName11(1), SongName11(1), e), 0);
-  EXPECT_EQ(r.card.CountFreeClusters(), r.card.Volume().clusterCount - 2 - 3);
+  EXPECT_EQ(r.card.CountFreeClusters(), r.card.Volume().playerClusterCount - 2 - 3);
   if (HaveTools()) {
     auto fsck = Fsck(r.Image(), r.card.Volume().partitionOffset, r.card.Volume().totalSectors);
     EXPECT_EQ(fsck.status, 0) << fsck.out;

@@ -251,8 +251,8 @@ TEST_P(Files, CancellingAWriteLeavesNoEntryAndTakesNoCluster) {
 
 TEST_P(Files, AFullCardRefusesTheWriteAndGivesItsClustersBack) {
   const VolumeRecord& v = r.card.Volume();
-  // Every cluster but the last three in use.
-  for (uint32_t c = 2; c + 3 < v.clusterCount; ++c) r.card.FatSetEntry(c, 0xFFFF);
+  // Every cluster but the last three the player counts in use.
+  for (uint32_t c = 2; c + 3 < v.playerClusterCount; ++c) r.card.FatSetEntry(c, 0xFFFF);
   ASSERT_EQ(r.card.FlushFat(), 1);
   EXPECT_EQ(r.card.CountFreeClusters(), 3u);
   r.rig.sim.wire.clear();
@@ -268,6 +268,64 @@ TEST_P(Files, AFullCardRefusesTheWriteAndGivesItsClustersBack) {
   for (uint32_t s : r.Asked(true)) EXPECT_LT(s, v.VolumeEnd());
   ASSERT_EQ(r.card.CheckCard(), 1);
   EXPECT_EQ(r.Read("", "FITS    DAT"), Pattern(3 * bpc, 3));
+}
+
+TEST_P(Files, AReplacedFileStaysUntilTheNewOneIsInPlace) {
+  const VolumeRecord& v = r.card.Volume();
+  const std::string dir = FolderName11(3);
+  ASSERT_EQ(r.card.MakeDirectory(dir), 1);
+  const Bytes keep = Pattern(10 * bpc, 7);
+  struct Case {
+    const char* what;
+    uint32_t room;      // free clusters besides the old file's ten
+    uint32_t clusters;  // of the new file
+    long cutAfter;      // the player hangs up after this many answer bytes, -1 never
+    bool replaced;
+  } cases[] = {
+      {"too large even in the old file's place", 4, 15, -1, false},
+      {"fits only in the old file's place", 4, 12, -1, true},
+      {"fits beside the old file", 20, 12, -1, true},
+      // Beside the old file, the link goes while the new data is written.
+      {"the link goes during the copy", 20, 12, 5, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(r.Write(dir, "KEEP    BIN", keep), 1);
+    // Everything else taken, but `room` clusters.
+    std::vector<uint32_t> taken;
+    uint32_t free = r.card.CountFreeClusters();
+    for (uint32_t k = 2; k < v.playerClusterCount && free > c.room; ++k) {
+      if (r.card.FatGetEntry(k) != 0) continue;
+      r.card.FatSetEntry(k, 0xFFFF);
+      taken.push_back(k);
+      --free;
+    }
+    ASSERT_EQ(r.card.FlushFat(), 1);
+    ASSERT_EQ(r.card.CountFreeClusters(), c.room);
+    r.rig.ui.messages.clear();
+    const Bytes next = Pattern(c.clusters * bpc, 8);
+    r.rig.sim.faults.dropAfterBytes = c.cutAfter;
+
+    EXPECT_EQ(r.Write(dir, "KEEP    BIN", next), c.replaced ? 1 : 0);
+    if (c.cutAfter < 0) {
+      EXPECT_EQ(r.rig.ui.Showed(r.T("MSG_INSUFFICIENT_SPACE_ON_CARD")), !c.replaced);
+      EXPECT_EQ(r.card.CountFreeClusters(), c.replaced ? c.room + 10 - c.clusters : c.room);
+    }
+    // As the next connection finds the card.
+    r.rig.link.LinkClose();
+    r.rig.sim.faults.dropAfterBytes = -1;
+    r.Open();
+    ASSERT_EQ(r.card.CheckCard(), 1);
+    EXPECT_EQ(r.Read(dir, "KEEP    BIN"), c.replaced ? next : keep);
+    EXPECT_EQ(r.card.CountFreeClusters(), c.replaced ? c.room + 10 - c.clusters : c.room);
+    for (uint32_t k : taken) r.card.FatSetEntry(k, 0);
+    ASSERT_EQ(r.card.FlushFat(), 1);
+  }
+  // The name of a folder is no file to write over.
+  EXPECT_EQ(r.Write("", dir, Bytes(5, 5)), 0);
+  CardDirEntry e;
+  ASSERT_EQ(r.card.FindEntry("", dir, e), 1);
+  EXPECT_TRUE(e.Attribute() & fat::kAttrDirectory);
 }
 
 TEST_P(Files, AFullRootDirectoryHasNoPlace) {

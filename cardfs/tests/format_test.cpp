@@ -96,6 +96,8 @@ TEST_F(Format, AFreshCardHasTheLayoutTheFormatPromises) {
   EXPECT_EQ(v.firstRootSector, 33u + 254u);
   EXPECT_EQ(v.firstDataSector, 33u + 254u + 8u);
   EXPECT_EQ(v.clusterCount, 32409u + 2u);
+  // (32672 - (32 + 1 + 2 x 127 + 8)) / 1: clusters 2 to 32376.
+  EXPECT_EQ(v.playerClusterCount, 32377u);
   EXPECT_EQ(r.rig.profile.GetString("Settings", "mediaChange", "", 10), "1");
 
   // The sectors as another system sees them.
@@ -146,10 +148,10 @@ TEST_F(Format, TheCheckMountsTheFreshCardAndShowsItsSpace) {
   CardDirEntry label;
   ASSERT_EQ(r.card.RootFindEntry("ZUM-BLA-MF4", label), 1);
   EXPECT_EQ(label.Attribute(), 0x28);
-  // 16 MB nominal; 32409 free clusters of 512 bytes: 16204 KB, 101 %... of
-  // 16000 KB, as the count of 1000 KB to the MB gives.
+  // 16 MB nominal; 32375 free clusters of 512 bytes: 16187 KB, 101 % of
+  // 16000 KB, as the count of 1000 KB to the MB gives, shown as 100 %.
   EXPECT_EQ(r.card.Volume().cardSizeMb, 16u);
-  EXPECT_EQ(r.rig.ui.StatusLine(2), Fmt(r.T("MSG_MESSAGE_CF3"), 16, 32409 / 2 / 160));
+  EXPECT_EQ(r.rig.ui.StatusLine(2), Fmt(r.T("MSG_MESSAGE_CF3"), 16, 100));
   // The mount found the boot sector with its second probe.
   auto reads = r.Asked(false);
   ASSERT_GE(reads.size(), 6u);
@@ -158,7 +160,7 @@ TEST_F(Format, TheCheckMountsTheFreshCardAndShowsItsSpace) {
   auto lines = r.rig.ui.Line1History();
   EXPECT_NE(std::find(lines.begin(), lines.end(), "Lettura MBR"), lines.end());
   EXPECT_EQ(std::find(lines.begin(), lines.end(), "Ricerca PBR"), lines.end());
-  EXPECT_EQ(r.card.CountFreeClusters(), 32409u);
+  EXPECT_EQ(r.card.CountFreeClusters(), 32375u);
   EXPECT_EQ(r.card.CountChains(), 0u);
   // Trace lines name the areas of the mounted volume.
   auto traced = [&](const char* line) { return std::find(r.trace.begin(), r.trace.end(), line) != r.trace.end(); };
@@ -178,12 +180,14 @@ TEST_F(Format, UnformattedCardIsOfferedTheFormatAndCancelLeavesItUntouched) {
   EXPECT_EQ(r.rig.ui.messages[0].style, 33u);
   EXPECT_TRUE(r.Asked(true).empty());
   EXPECT_FALSE(r.rig.ui.Progress().open);
+  EXPECT_EQ(r.card.CheckRefusal(), 6) << "refused for its format, not for the link";
 
   r.rig.ui.answers = {kIdOk};
   ASSERT_EQ(r.card.CheckCard(), 1);
   EXPECT_EQ(r.state(), 0);
   EXPECT_EQ(r.card.Volume().partitionOffset, 32);
-  EXPECT_EQ(r.card.CountFreeClusters(), 32409u);
+  EXPECT_EQ(r.card.CountFreeClusters(), 32375u);
+  EXPECT_EQ(r.card.CheckRefusal(), 0);
 }
 
 TEST_F(Format, AFat32CardIsToldOnceAndNotOffered) {
@@ -273,10 +277,10 @@ TEST(FormatSizes, LargerCardsGetLargerClustersAndStillMount) {
     uint32_t spc = 1;
     while (sectors / spc > 65000) spc *= 2;
     EXPECT_EQ(v.sectorsPerCluster, spc);
-    EXPECT_EQ(r.card.CountFreeClusters(), v.clusterCount - 2);
+    EXPECT_EQ(r.card.CountFreeClusters(), v.playerClusterCount - 2);
     EXPECT_EQ(r.rig.ui.StatusLine(2),
               Fmt(r.T("MSG_MESSAGE_CF3"), static_cast<int>(mb),
-                  static_cast<int>((v.clusterCount - 2) * spc / 2 / (mb * 10))));
+                  std::min(100, static_cast<int>((v.playerClusterCount - 2) * spc / 2 / (mb * 10)))));
   }
 }
 

@@ -57,7 +57,7 @@ TEST_F(Volume, TheFreeCountTellsItsProgressAndClosesTheFirstConnectionMessage) {
   r.rig.ui.SetProgressTitle("t");
   r.rig.ui.ProgressStart(10);
   r.rig.ui.progressLog.clear();
-  EXPECT_EQ(r.card.CountFreeClusters(), 32409u - 2000u);
+  EXPECT_EQ(r.card.CountFreeClusters(), 32375u - 2000u);
   EXPECT_EQ(hook, 1);
   auto lines = r.rig.ui.Line1History();
   ASSERT_FALSE(lines.empty());
@@ -90,7 +90,8 @@ TEST_F(Volume, AnUnreadableFatSectorCountsAsTakenAndIsNotAllocatedOver) {
   EXPECT_EQ(r.sectors.traffic.reads - reads, 1u);  // the second FAT sector only
   r.card.FatSetEntry(7, 0x1234);  // not written over what is unknown
   EXPECT_EQ(r.card.FatSectorState(0), fat::kUnreadable);
-  EXPECT_EQ(r.card.CountFreeClusters(), 32409u - 254u);
+  // Of the clusters the player's firmware counts.
+  EXPECT_EQ(r.card.CountFreeClusters(), 32375u - 254u);
   r.card.SetDeferredFlush(false);
   r.rig.sim.wire.clear();
   ASSERT_EQ(r.card.FlushFat(), 1);
@@ -98,7 +99,57 @@ TEST_F(Volume, AnUnreadableFatSectorCountsAsTakenAndIsNotAllocatedOver) {
   // The next mount reads it again.
   ASSERT_EQ(r.card.CheckCard(), 1);
   EXPECT_EQ(r.card.FindFreeCluster(), 2);
-  EXPECT_EQ(r.card.CountFreeClusters(), 32409u);
+  EXPECT_EQ(r.card.CountFreeClusters(), 32375u);
+}
+
+TEST(PlayerClusters, NothingIsAllocatedPastTheClustersThePlayerCounts) {
+  for (uint64_t mb : {16, 64}) {
+    SCOPED_TRACE(mb);
+    CardRig r(CardConfig(mb << 20));
+    ASSERT_EQ(r.card.FormatCard(), 1);
+    ASSERT_EQ(r.card.CheckCard(), 1);
+    const VolumeRecord& v = r.card.Volume();
+    // The player's reckoning: the first data sector counted from the start of
+    // the card, the sectors before the volume included.
+    const uint32_t firstData = v.hiddenSectors + v.reservedSectors + v.numberOfFats * v.sectorsPerFat +
+                               v.rootEntries * 32u / 512u;
+    const uint32_t playerCount = (v.totalSectors - firstData) / v.sectorsPerCluster;
+    ASSERT_LT(playerCount, v.clusterCount) << "the FAT describes more clusters than the player counts";
+    EXPECT_EQ(r.card.CountFreeClusters(), playerCount - 2);
+
+    // Every cluster the player knows of in use: the card is full, whatever
+    // the FAT says of the clusters after them.
+    for (uint32_t c = 2; c < playerCount; ++c) r.card.FatSetEntry(c, 0xFFFF);
+    EXPECT_EQ(r.card.FindFreeCluster(), 0);
+    EXPECT_EQ(r.card.CountFreeClusters(), 0u);
+    EXPECT_EQ(r.card.FatGetEntry(playerCount), 0) << "left free, and readable";
+    EXPECT_EQ(r.Write("", "ONE     DAT", Bytes(1, 1)), 0);
+    EXPECT_TRUE(r.rig.ui.Showed(r.T("MSG_INSUFFICIENT_SPACE_ON_CARD")));
+    EXPECT_EQ(r.card.MakeDirectory(FolderName11(3)), 0);
+    // Once some are free again, those are the ones taken.
+    for (uint32_t c = playerCount - 3; c < playerCount; ++c) r.card.FatSetEntry(c, 0);
+    ASSERT_EQ(r.Write("", "THREE   DAT", Bytes(3 * v.bytesPerCluster, 3)), 1);
+    for (uint32_t c = playerCount; c < v.clusterCount; ++c) EXPECT_EQ(r.card.FatGetEntry(c), 0) << c;
+  }
+}
+
+TEST(PlayerClusters, TheFreeShareIsNeverShownAboveAHundredPerCent) {
+  // 16 MB cards hold a little more than 16,000 KB: the share of a fresh one
+  // comes to 101.
+  CardRig r(CardConfig(16 << 20));
+  ASSERT_EQ(r.card.FormatCard(), 1);
+  ASSERT_EQ(r.card.CheckCard(), 1);
+  struct Case {
+    uint32_t used;  // clusters of 512 bytes
+    int percent;
+  } cases[] = {{0, 100}, {200, 100}, {16375, 50}, {31575, 2}};
+  uint32_t usedSoFar = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.used);
+    for (; usedSoFar < c.used; ++usedSoFar) r.card.FatSetEntry(2 + usedSoFar, 0xFFFF);
+    EXPECT_EQ(r.card.ShowCardSpace(), 0);
+    EXPECT_EQ(r.rig.ui.StatusLine(2), Fmt(r.T("MSG_MESSAGE_CF3"), 16, c.percent));
+  }
 }
 
 TEST_F(Volume, TheReportOfAMountedCard) {

@@ -109,6 +109,21 @@ TEST_F(CliConvert, AnswersNoAndFailures) {
   EXPECT_FALSE(fs::exists(songs / "rotta.MF4"));
 }
 
+TEST_F(CliConvert, EmptyAndCutSongFilesAreRefused) {
+  testing::WriteFileOrDie(home / "Vuota.mf4", "");
+  testing::WriteFileOrDie(home / "Corta.MF4", std::string("_MF4") + std::string(200, '\0'));
+  testing::WriteFileOrDie(home / "Muta.MP3", "");
+  auto r = Cmd({"--yes", "convert", (home / "Vuota.mf4").string(), (home / "Corta.MF4").string(),
+                (home / "Muta.MP3").string(), (home / "Brano.mp3").string(), "--to", songs.string()});
+  EXPECT_EQ(r.status, 1);
+  for (const char* name : {"Vuota.mf4", "Corta.MF4", "Muta.MP3"}) {
+    EXPECT_NE(r.out.find(Line(name, "failed")), std::string::npos) << name << "\n" << r.out;
+    EXPECT_NE(r.err.find((home / name).string()), std::string::npos) << name << "\n" << r.err;
+  }
+  EXPECT_NE(r.out.find(Line("Brano.mp3", "imported as " + (songs / "Brano.MP3").string())), std::string::npos);
+  for (const char* name : {"Vuota.MF4", "Corta.MF4", "Muta.MP3"}) EXPECT_FALSE(fs::exists(songs / name)) << name;
+}
+
 TEST_F(CliConvert, NothingImportedIsAFailure) {
   struct Case {
     std::vector<std::string> files;

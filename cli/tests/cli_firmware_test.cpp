@@ -96,6 +96,18 @@ TEST_F(CliFirmware, WhatIsRefusedLeavesThePlayerAlone) {
   EXPECT_NE(nobody.err.find("no player is connected"), std::string::npos);
 }
 
+TEST_F(CliFirmware, APlayerThatFallsSilentBeforeTheEndIsNotUpdated) {
+  auto sim = Start();
+  // It answers the enter-update command, the confirmation, the erase (two
+  // control bytes, six lines), the control byte and "HEXDWL" before the
+  // records, and every record; the end of the download goes unanswered.
+  Write("sim/faults", "stop-after " + std::to_string(12 + made.records.size()) + "\n");
+  auto r = Cmd({"--yes", "firmware", "update", Write("ZUMBLA2.MHX", made.File())});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("the player was not updated"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(Text("MSG_ZUMBLA_DISCONN_RECONN")), std::string::npos) << r.err;
+}
+
 TEST_F(CliFirmware, APlayerThatDoesNotEnterTheUpdateIsNotUpdated) {
   auto sim = Start({"--plain-ack-update"});
   auto r = Cmd({"--yes", "firmware", "update", Write("ZUMBLA2.MHX", made.File())});

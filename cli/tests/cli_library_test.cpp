@@ -54,6 +54,60 @@ TEST_F(CliLibrary, PcListAndSongTexts) {
   EXPECT_EQ(Cmd({"song", "show", (songs / "missing.MF4").string()}).status, 1);
 }
 
+TEST_F(CliLibrary, SongsWaitingToArriveJoinThePcSongFolder) {
+  fs::create_directories(home / "new");
+  fs::create_directories(home / "download");
+  ASSERT_EQ(Cmd({"ini", "set", "PATH", "NEW_MF4", (home / "new").string()}).status, 0);
+  ASSERT_EQ(Cmd({"ini", "set", "PATH", "DOWNLOAD_MF4", (home / "download").string()}).status, 0);
+  ASSERT_TRUE(WriteBinaryFile(home / "new" / "mare.MF4", Package("MARE", "X")));
+  ASSERT_TRUE(WriteBinaryFile(home / "download" / "sole.MF4", Package("SOLE", "Y")));
+  auto ls = Cmd({"pc", "ls"});
+  ASSERT_EQ(ls.status, 0) << ls.err;
+  EXPECT_NE(ls.out.find("MARE"), std::string::npos) << ls.out;
+  EXPECT_NE(ls.out.find("SOLE"), std::string::npos) << ls.out;
+  EXPECT_NE(ls.out.find("4 songs in " + songs.string()), std::string::npos) << ls.out;
+  EXPECT_EQ(ReadBinaryFile(songs / "mare.MF4"), Package("MARE", "X"));
+  EXPECT_FALSE(fs::exists(home / "new" / "mare.MF4"));
+  EXPECT_FALSE(fs::exists(home / "download" / "sole.MF4"));
+}
+
+TEST_F(CliLibrary, ControlCharactersOfSongsReachTheTerminalEscaped) {
+  // A title that would clear the screen, a performer that would recolour,
+  // a file name with an escape in it. (Codes 1 to 31 but 10, 27 and 28 are
+  // the player's accented letters.)
+  const std::string title = "\x1B[2J\x1B[HCANCELLA", performer = "\x1C\x1B[31mROSSO";
+  ASSERT_TRUE(WriteBinaryFile(songs / "esc\x1B.MF4", Package(title, performer)));
+  auto sim = Start({"--mode", "ram", "--as", "bulk"});
+  auto noRaw = [](const testing::RunResult& r) {
+    return r.out.find('\x1B') == std::string::npos && r.err.find('\x1B') == std::string::npos &&
+           r.out.find('\x1C') == std::string::npos;
+  };
+  auto ls = Cmd({"pc", "ls"});
+  ASSERT_EQ(ls.status, 0) << ls.err;
+  EXPECT_TRUE(noRaw(ls)) << ls.out;
+  EXPECT_NE(ls.out.find("\\x1B[2J\\x1B[HCANCELLA"), std::string::npos) << ls.out;
+  EXPECT_NE(ls.out.find("\\x1C\\x1B[31mROSSO"), std::string::npos) << ls.out;
+  EXPECT_NE(ls.out.find("esc\\x1B.MF4"), std::string::npos) << ls.out;
+
+  auto send = Cmd({"--yes", "send", "esc\x1B.MF4"});
+  ASSERT_EQ(send.status, 0) << send.err << send.out;
+  EXPECT_TRUE(noRaw(send)) << send.out;
+  auto list = Cmd({"songs"});
+  ASSERT_EQ(list.status, 0) << list.err;
+  EXPECT_TRUE(noRaw(list)) << list.out;
+  EXPECT_NE(list.out.find("\\x1B[2J\\x1B[HCANCELLA"), std::string::npos) << list.out;
+  // Already on the PC: the question names it, and No skips it.
+  auto fetch = Cmd({"--no", "fetch", "1"});
+  EXPECT_TRUE(noRaw(fetch)) << fetch.out << fetch.err;
+  EXPECT_NE(fetch.out.find("00001.MF4 \\x1B[2J\\x1B[HCANCELLA: skipped"), std::string::npos) << fetch.out;
+  EXPECT_NE(fetch.err.find("\\x1B[2J\\x1B[HCANCELLA"), std::string::npos) << fetch.err;
+
+  // The files and the list export keep the real bytes.
+  ASSERT_EQ(Cmd({"export-csv", (home / "pc.csv").string(), "--pc"}).status, 0);
+  EXPECT_NE(testing::ReadFileOrEmpty(home / "pc.csv").find(title + ";" + performer), std::string::npos);
+  EXPECT_EQ(ReadBinaryFile(songs / "esc\x1B.MF4"), Package(title, performer));
+}
+
 TEST_F(CliLibrary, MediumSongsCompareSearchAndExport) {
   EXPECT_EQ(Cmd({"medium"}).out, "-1 nothing connected\n");
   EXPECT_EQ(Cmd({"songs"}).status, 1);
@@ -89,8 +143,18 @@ TEST_F(CliLibrary, MediumSongsCompareSearchAndExport) {
 
 TEST_F(CliLibrary, ThePlayersCardGetsFormattedAndItsStructure) {
   auto sim = Start({"--mode", "card", "--card-mb", "16"});
-  EXPECT_EQ(Cmd({"--no", "songs"}).out, "0 songs\n");  // an unusable card, format declined
-  auto songsOut = Cmd({"--yes", "songs"});               // formatted, structure made
+  // An unusable card, the format declined: no list, and why.
+  auto declined = Cmd({"--no", "songs"});
+  EXPECT_EQ(declined.status, 1);
+  EXPECT_EQ(declined.out, "");
+  EXPECT_NE(declined.err.find("song list could not be read: the card holds no FAT16 volume"), std::string::npos)
+      << declined.err;
+  for (std::vector<std::string> cmd : {std::vector<std::string>{"--no", "compare"}, {"--no", "export-csv", "x.csv"}}) {
+    auto r = Cmd(cmd);
+    EXPECT_EQ(r.status, 1) << cmd[1];
+    EXPECT_NE(r.err.find("song list could not be read"), std::string::npos) << r.err;
+  }
+  auto songsOut = Cmd({"--yes", "songs"});  // formatted, structure made
   EXPECT_EQ(songsOut.status, 0) << songsOut.err;
   EXPECT_EQ(songsOut.out, "0 songs\n");
   EXPECT_EQ(Cmd({"card", "structure"}).out, "complete\n");

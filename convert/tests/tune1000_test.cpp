@@ -152,21 +152,47 @@ TEST(TextChoice, ChordRunsMergedByTime) {
   EXPECT_EQ(Shown(MergeChordRuns(text.entries(), chords.entries())), "ab[~F]cd");
 }
 
-TEST(Layout, PagesOfFourLines) {
+TEST(Layout, APageWithMoreThanThreeInnerLineEndsIsSplitAfterItsThirdLine) {
+  // "|" a line end, "#" a page end; one tick per entry.
+  auto entries = [](const std::string& s) {
+    std::vector<TextEntry> out;
+    uint32_t t = 0;
+    for (char ch : s) out.push_back({++t, static_cast<uint8_t>(ch == '|' ? 13 : ch == '#' ? 10 : ch), 0});
+    return out;
+  };
+  struct Case {
+    const char* text;
+    const char* split;
+  } cases[] = {
+      {"a|b|c|#d|", "a|b|c|#d|"},                // three lines
+      {"a|b|c|d|#e|", "a|b|c|d|#e|"},            // four lines, the last ended by the page end
+      {"a|b|c|d#e|", "a|b|c|d#e|"},              // four lines, the page end ends the fourth
+      {"a|b|c|d|e|#f|", "a|b|c|#d|e|#f|"},       // four inner line ends
+      {"a|b|c|d|e|f|g|h", "a|b|c|#d|e|f|#g|h"},  // no page end at all
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::vector<TextEntry> text = entries(c.text);
+    SplitLongPages(text);
+    EXPECT_EQ(Shown(text), c.split);
+    for (size_t i = 1; i < text.size(); ++i) EXPECT_LE(text[i - 1].time, text[i].time) << "in time order";
+  }
+
   TextCollection c;
   for (int i = 0; i < 9; ++i) c.AddText(static_cast<uint32_t>(10 * i), 0x05, "riga " + std::to_string(i) + "/");
   std::vector<TextEntry> text = c.entries();
   SplitLongPages(text);
-  EXPECT_EQ(Shown(text), "riga 0|riga 1|riga 2|riga 3|#riga 4|riga 5|riga 6|riga 7|#riga 8|");
+  EXPECT_EQ(Shown(text), "riga 0|riga 1|riga 2|#riga 3|riga 4|riga 5|#riga 6|riga 7|riga 8|");
   AppendClosingLines(text, 480);
   EXPECT_EQ(text.back().time, 80u + 480 + 30);
   EXPECT_EQ(text[text.size() - 4].time, 80u + 480);
   auto lines = NormalisePages(text);
-  ASSERT_EQ(lines.size(), 16u) << "the closing line ends fill the last page and make one of their own";
-  EXPECT_EQ(Shown(lines[4].entries), "riga 4|");
-  EXPECT_EQ(Shown(lines[8].entries), "riga 8|");
-  EXPECT_EQ(Shown(lines[9].entries), "|");
-  EXPECT_EQ(lines[4].StartTime(), 40u);
+  ASSERT_EQ(lines.size(), 16u) << "the closing line ends fill the last page";
+  EXPECT_EQ(Shown(lines[3].entries), "|") << "a page of three lines gets an empty fourth";
+  EXPECT_EQ(Shown(lines[4].entries), "riga 3|");
+  EXPECT_EQ(Shown(lines[8].entries), "riga 6|");
+  EXPECT_EQ(Shown(lines[11].entries), "|");
+  EXPECT_EQ(lines[4].StartTime(), 30u);
 
   // A page end after two lines gives two empty lines.
   std::vector<TextEntry> short_ = {{1, 'a', 0}, {1, 13, 0}, {2, 'b', 0}, {2, 10, 0}, {3, 'c', 0}, {3, 13, 0}};
@@ -312,7 +338,16 @@ TEST_F(Detection, KaraokeMessagesOfTheLaidOutText) {
     EXPECT_EQ(KaraokeKind(wb[i].bytes), static_cast<int>(4 + i - 3));
     lines.push_back(KaraokeText(wb[i].bytes));
   }
-  EXPECT_EQ(lines, (std::vector<std::string>{"Tanti auguri\n", "a te\n", "Tanti auguri\n", "a te\n"}));
+  // More than three lines in a row: the page ends after its third, and the
+  // fourth opens the next page.
+  EXPECT_EQ(lines, (std::vector<std::string>{"Tanti auguri\n", "a te\n", "Tanti auguri\n", "\n"}));
+  std::vector<std::string> pageStarts;
+  for (const auto& e : wb) {
+    if (KaraokeKind(e.bytes) == 4) pageStarts.push_back(KaraokeText(e.bytes));
+  }
+  ASSERT_GE(pageStarts.size(), 3u);
+  EXPECT_EQ(pageStarts[1], "a te\n");
+  EXPECT_EQ(pageStarts[2], "Tanti auguri\n");
   // Times never go back and keep their gaps.
   for (size_t i = 1; i + 1 < wb.size(); ++i) EXPECT_GE(wb[i].time, wb[i - 1].time + 1) << i;
 

@@ -57,6 +57,49 @@ TEST_F(CardSongs, AFormatGivesTheCardItsStructure) {
   }
 }
 
+TEST_F(CardSongs, AFormatCutDuringItsStructureStepIsNoFormat) {
+  // The link goes while the song folders are made, at the folder named.
+  struct Case {
+    const char* what;
+    std::string line;  // the progress line at which the player hangs up
+    long after;        // player bytes after that line
+  } cases[] = {{"the index files", card.T("MSG_VERIFY_INDEXES"), 3},
+               {"folder 0", Fmt(card.T("MSG_VERIFY_HASH_TABLE"), 0), 0},
+               {"folder 30", Fmt(card.T("MSG_VERIFY_HASH_TABLE"), 30), 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    card.rig.ui.onLine1 = [&](const std::string& line) {
+      if (line == c.line) card.rig.sim.faults.dropAfterBytes = c.after;
+    };
+    EXPECT_EQ(card.card.FormatCard(), 0);
+    EXPECT_EQ(card.state(), 1);
+    card.rig.ui.onLine1 = nullptr;
+    card.rig.sim.faults.dropAfterBytes = -1;
+    // Cleared the same way.
+    card.rig.link.LinkClose();
+    card.Open();
+    card.rig.ui.onLine1 = [&](const std::string& line) {
+      if (line == c.line) card.rig.sim.faults.dropAfterBytes = c.after;
+    };
+    EXPECT_EQ(lib.ClearCard(), 0);
+    card.rig.ui.onLine1 = nullptr;
+    card.rig.sim.faults.dropAfterBytes = -1;
+    // The card as the next connection finds it lacks part of its structure.
+    card.rig.link.LinkClose();
+    card.Open();
+    card.rig.ui.answers = {kIdCancel};
+    if (card.card.CheckCard() == 1) {
+      EXPECT_FALSE(lib.CheckCardStructure());
+    }
+    card.rig.link.LinkClose();
+    card.Open();
+  }
+  // Without a cut both say so.
+  ASSERT_EQ(card.card.FormatCard(), 1);
+  EXPECT_EQ(lib.ClearCard(), 1);
+  EXPECT_TRUE(lib.CheckCardStructure());
+}
+
 TEST_F(CardSongs, OnlyWhatIsMissingIsAdded) {
   ASSERT_EQ(card.card.FormatCard(), 1);
   ASSERT_EQ(card.Write("", "MINDEX0 DAT", Bytes(64, 0x11)), 1);

@@ -333,6 +333,58 @@ TEST_F(UsbCard, NewCodesContinueFromTheHighestAndPastTheTopTakeAFreeOne) {
   EXPECT_EQ(r.card.FindEntry(FolderName11(2), SongName11(2), e), 1);
 }
 
+TEST_F(UsbCard, ANewSongNeverTakesTheNameOfAFileInItsFolder) {
+  if (!HaveTools()) GTEST_SKIP() << "dosfstools and mtools are needed";
+  // Three songs on the card; the list the index gave lost some of them (an
+  // index left behind by a rewrite that did not get through).
+  for (int i = 0; i < 3; ++i) b.AddPc("old" + std::to_string(i) + ".MF4", Package("OLD " + std::to_string(i), "P", 900, 30 + i));
+  b.Reload();
+  b.SelectAllPc();
+  ASSERT_EQ(lib().SendSongsToCard(), 1);
+  const auto before = Songs(CardFiles());
+  ASSERT_EQ(before.size(), 3u);
+  const SongList all = lib().player;
+  struct Case {
+    const char* what;
+    std::vector<uint16_t> listed;  // codes the list still knows
+    std::vector<uint16_t> got;     // codes the two new songs get
+  } cases[] = {{"an empty list", {}, {3, 4}},
+               {"the first song only", {0}, {3, 4}},
+               {"the middle song only", {1}, {3, 4}}};
+  int round = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    lib().player = all;
+    lib().player.erase(std::remove_if(lib().player.begin(), lib().player.end(),
+                                      [&](const SongRecord& p) {
+                                        return std::find(c.listed.begin(), c.listed.end(), p.code) == c.listed.end();
+                                      }),
+                       lib().player.end());
+    ASSERT_EQ(lib().player.size(), c.listed.size());
+    std::string n1 = "new" + std::to_string(round) + "a.MF4", n2 = "new" + std::to_string(round) + "b.MF4";
+    b.AddPc(n1, Package("NEW " + std::to_string(round) + "A", "P", 700, 40 + round));
+    b.AddPc(n2, Package("NEW " + std::to_string(round) + "B", "P", 800, 50 + round));
+    b.Reload();
+    b.SelectPc({n1, n2});
+    ASSERT_EQ(lib().SendSongsToCard(), 1);
+    std::vector<uint16_t> got;
+    for (const auto& o : lib().outcomes) {
+      EXPECT_EQ(o.outcome, Library::Outcome::Done) << o.song;
+      got.push_back(static_cast<uint16_t>(std::stoi(o.target.substr(0, 5))));
+    }
+    EXPECT_EQ(got, c.got);
+    // Every song that was on the card is still there, byte for byte.
+    auto now = Songs(CardFiles());
+    for (const auto& [path, data] : before) EXPECT_EQ(now[path], data) << path;
+    // The new songs go again before the next round.
+    for (uint16_t code : got) {
+      r.card.CardDeleteFile(FolderName11(SongFolderOf(code)), SongName11(code, "MF4"));
+    }
+    ++round;
+  }
+  ExpectCleanVolume();
+}
+
 TEST_F(UsbCard, NotEnoughRoomSendsNothing) {
   b.AddPc("big.MF4", Package("BIG", "P", 16 << 20, 1));
   b.AddPc("small.MF4", Package("SMALL", "P", 100, 2));
@@ -637,10 +689,13 @@ TEST_F(ReaderCard, TransfersBothWaysDeletionAndTheAbortFlag) {
   EXPECT_EQ(DriveIndex(), Summary(lib().player));
   EXPECT_FALSE(fs::exists(drive / "2" / "00002.MF4"));
 
-  // The rest; then a replacement of ALFA by another file of that title.
+  // The rest; the file written while stopping is not taken over: BETA and
+  // GAMMA get codes of their own. Then a replacement of ALFA by another file
+  // of that title.
   b.Reload();
   b.SelectPc({"b.MP3", "c.MF4"});
   ASSERT_EQ(lib().SendSongsToCard(), 1);
+  EXPECT_EQ(ReadBinaryFile(drive / "1" / "00001.MP3"), b.pcData["b.MP3"]);
   b.AddPc("a2.MF4", Package("ALFA", "P", 100, 8));
   b.Reload();
   b.SelectPc({"a2.MF4"});
@@ -648,8 +703,8 @@ TEST_F(ReaderCard, TransfersBothWaysDeletionAndTheAbortFlag) {
   ASSERT_EQ(lib().SendSongsToCard(), 1);
   EXPECT_EQ(ReadBinaryFile(drive / "0" / "00000.MF4"), b.pcData["a2.MF4"]);
   EXPECT_EQ(Summary(lib().player), (std::vector<Listed>{{0, "ALFA", "P", "00000.MF4"},
-                                                        {1, "BETA", "P", "00001.MP3"},
-                                                        {2, "GAMMA", "P", "00002.MF4"}}));
+                                                        {2, "BETA", "P", "00002.MP3"},
+                                                        {3, "GAMMA", "P", "00003.MF4"}}));
   EXPECT_EQ(DriveIndex(), Summary(lib().player));
   EXPECT_FALSE(fs::exists(drive / "0" / "~KESTRO.TMP"));
 
@@ -659,10 +714,10 @@ TEST_F(ReaderCard, TransfersBothWaysDeletionAndTheAbortFlag) {
   rig.profile.WriteString("PATH", "OLD_MF4", back.string());
   lib().pcFolder = back;
   b.Reload();
-  b.SelectPlayer({1, 2});
+  b.SelectPlayer({2, 3});
   ASSERT_EQ(lib().CopyCardSongsToPc(), 1);
   EXPECT_EQ(ReadBinaryFile(back / "GAMMA.MF4"), b.pcData["c.MF4"]);
-  EXPECT_EQ(ReadBinaryFile(back / "00001.MP3"), b.pcData["b.MP3"]);
+  EXPECT_EQ(ReadBinaryFile(back / "00002.MP3"), b.pcData["b.MP3"]);
   // A song whose file is missing: told, and no file.
   fs::remove(drive / "0" / "00000.MF4");
   b.SelectPlayer({0});
@@ -672,14 +727,15 @@ TEST_F(ReaderCard, TransfersBothWaysDeletionAndTheAbortFlag) {
   EXPECT_FALSE(fs::exists(back / "00000.MP3"));
 
   // Deletion: both kinds of file of the selected codes, nothing else.
-  ASSERT_TRUE(WriteBinaryFile(drive / "2" / "00002.MP3", Bytes(10, 1)));
-  b.SelectPlayer({2});
+  ASSERT_TRUE(WriteBinaryFile(drive / "3" / "00003.MP3", Bytes(10, 1)));
+  b.SelectPlayer({3});
   rig.ui.answers = {kIdYes};
   ASSERT_EQ(lib().DeleteCardSongs("Cancella"), 1);
-  EXPECT_FALSE(fs::exists(drive / "2" / "00002.MF4"));
-  EXPECT_FALSE(fs::exists(drive / "2" / "00002.MP3"));
+  EXPECT_FALSE(fs::exists(drive / "3" / "00003.MF4"));
+  EXPECT_FALSE(fs::exists(drive / "3" / "00003.MP3"));
+  EXPECT_TRUE(fs::exists(drive / "2" / "00002.MP3"));
   EXPECT_TRUE(fs::exists(drive / "1" / "00001.MP3"));
-  EXPECT_EQ(Summary(lib().player), (std::vector<Listed>{{0, "ALFA", "P", "00000.MF4"}, {1, "BETA", "P", "00001.MP3"}}));
+  EXPECT_EQ(Summary(lib().player), (std::vector<Listed>{{0, "ALFA", "P", "00000.MF4"}, {2, "BETA", "P", "00002.MP3"}}));
   EXPECT_EQ(DriveIndex(), Summary(lib().player));
 }
 

@@ -2,6 +2,7 @@
 // simulated player on a virtual clock.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "library/library.h"
@@ -149,6 +150,55 @@ TEST_F(RamSongs, ClosingTheProgressWindowStopsAfterTheCurrentSong) {
   ASSERT_EQ(lib.SendSongsToRam(), 1);
   EXPECT_EQ(rig.sim.Songs().size(), 2u);
   EXPECT_EQ(rig.ui.Last()->text, rig.env.T("MSG_ASK_ABORT"));
+}
+
+TEST_F(RamSongs, ACopyReplacingAPcSongKeepsTheOldOneUntilTheNewOneIsWhole) {
+  // On the PC: the song itself under another name, and a different song (same
+  // title, another performer) under the name the copy would take.
+  const Bytes own = Package("VOLARE", "MODUGNO", 300), other = Package("VOLARE", "ALTRI", 400);
+  const Bytes onPlayer = Package("VOLARE", "MODUGNO", 900);
+  ASSERT_TRUE(WriteBinaryFile(songs / "volare.MF4", own));
+  ASSERT_TRUE(WriteBinaryFile(songs / "VOLARE.MF4", other));
+  rig.sim.AddSong("VOLARE", "MODUGNO", onPlayer);
+  struct Case {
+    const char* what;
+    long dropAfter;  // player bytes before it hangs up, -1 never
+    int badSums;
+    bool copied;
+  } cases[] = {{"the link goes during the read", 300, 0, false},
+               {"the song comes with a wrong sum", -1, 1, false},
+               {"the song comes whole", -1, 0, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Reload();
+    ASSERT_EQ(lib.player.size(), 1u);
+    ASSERT_TRUE(lib.player[0].existsOnTarget);
+    lib.player[0].selected = true;
+    rig.ui.answers = {kIdYes};
+    rig.ui.messages.clear();
+    rig.sim.faults.dropAfterBytes = c.dropAfter;
+    rig.sim.faults.corruptSongSums = c.badSums;
+    ASSERT_EQ(lib.CopyRamSongsToPc(), 1);
+    ASSERT_EQ(lib.outcomes.size(), 1u);
+    EXPECT_EQ(lib.outcomes[0].outcome, c.copied ? Library::Outcome::Done : Library::Outcome::Failed);
+    // The other song's file is never written over.
+    EXPECT_EQ(ReadBinaryFile(songs / "VOLARE.MF4").value(), other);
+    std::vector<std::string> files;
+    for (auto& e : fs::directory_iterator(songs)) files.push_back(e.path().filename().string());
+    std::sort(files.begin(), files.end());
+    if (c.copied) {
+      EXPECT_EQ(files, (std::vector<std::string>{"VOLARE (2).MF4", "VOLARE.MF4"}));
+      EXPECT_EQ(ReadBinaryFile(songs / "VOLARE (2).MF4").value(), onPlayer);
+      EXPECT_EQ(lib.outcomes[0].target, (songs / "VOLARE (2).MF4").string());
+    } else {
+      EXPECT_EQ(files, (std::vector<std::string>{"VOLARE.MF4", "volare.MF4"}));
+      EXPECT_EQ(ReadBinaryFile(songs / "volare.MF4").value(), own);
+    }
+    rig.sim.faults = {};
+  }
+  // The whole copy was asked for and told nothing more.
+  ASSERT_EQ(rig.ui.messages.size(), 1u);
+  EXPECT_EQ(rig.ui.messages[0].text, rig.env.TF("MSG_ALREADY_EXIST", "VOLARE"));
 }
 
 TEST_F(RamSongs, SameTitlesAndUnsafeTitlesOnThePc) {

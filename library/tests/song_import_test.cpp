@@ -222,6 +222,41 @@ TEST_F(SongImport, Mf4AndMp3FilesAreCopied) {
   EXPECT_TRUE(ui.messages.empty());
 }
 
+TEST_F(SongImport, EmptyAndCutSongFilesAreRefused) {
+  // A good song of each name is in the folder already: a broken file must not
+  // take its place either.
+  ByteVec good(900, 7);
+  std::copy_n("_MF4", 4, good.begin());
+  struct Case {
+    const char* name;
+    size_t size;
+    const char* dest;
+  } cases[] = {{"vuota.mf4", 0, "vuota.MF4"},
+               {"corta.mf4", 100, "corta.MF4"},
+               {"quasi.mf4", PackageHeader::kSize - 1, "quasi.MF4"},
+               {"muta.mp3", 0, "muta.MP3"},
+               {"vecchia.mf3", 0, "vecchia.MF4"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::WriteFileOrDie(songs / c.dest, std::string(good.begin(), good.end()));
+    ByteVec bytes(c.size, 0);
+    if (c.size >= 4) std::copy_n("_MF4", 4, bytes.begin());
+    ui.messages.clear();
+    ImportResult r = Import(Source(c.name, bytes));
+    EXPECT_EQ(r.outcome, ImportOutcome::Failed);
+    EXPECT_FALSE(r.reason.empty());
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text, env.TF("MSG_CANTOPEN", (from / c.name).string()));
+    EXPECT_EQ(ui.messages[0].caption, env.T("MSG_READERROR"));
+    EXPECT_EQ(ReadBinaryFile(songs / c.dest).value(), good);
+  }
+  // A header and nothing more is still taken, as is a one-byte MP3.
+  ByteVec header(PackageHeader::kSize, 0);
+  std::copy_n("_MF4", 4, header.begin());
+  EXPECT_EQ(Import(Source("testa.mf4", header)).outcome, ImportOutcome::Imported);
+  EXPECT_EQ(Import(Source("breve.mp3", ByteVec(1, 0xFF))).outcome, ImportOutcome::Imported);
+}
+
 TEST_F(SongImport, SongFolderIsTheInstallFolder) {
   // The default: OLD_MF4 is the install folder. The new song must survive
   // the clean-up of the work files.

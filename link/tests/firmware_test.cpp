@@ -64,7 +64,11 @@ TEST(FirmwareFile, HeaderCheck) {
       {"one number", fw.version + "\r\n0\r\n", false},
       {"sum missing", fw.version + "\r\n0 \r\n", false},
       {"negative", fw.version + "\r\n-1 0\r\n", false},
-      {"words after the sum", fw.version + "\r\n0 0 zero\r\n", false},
+      {"words after the sum, nothing after the header", fw.version + "\r\n0 0 zero\r\n", false},
+      {"text after the sum", fw.version + "\r\n" + count + ";" + sum + ";x\r\n" + payload, true},
+      {"a word after the sum", fw.version + "\r\n" + count + " " + sum + " bytes\r\n" + payload, true},
+      {"text after a wrong sum", fw.version + "\r\n" + count + ";" + std::to_string(byteSum + 1) + ";x\r\n" + payload,
+       false},
       {"huge numbers", fw.version + "\r\n99999999999999999999999999 99999999999999999999999999\r\n", false},
       {"line 1 of 255", fw.WithPayload(payload).replace(0, fw.version.size(), std::string(255, 'v')), true},
       {"line 1 of 256", fw.WithPayload(payload).replace(0, fw.version.size(), std::string(256, 'v')), false},
@@ -320,6 +324,45 @@ TEST_F(FirmwareUpdate, APlayerThatHangsUpDuringTheEraseGetsNoRecords) {
   EXPECT_EQ(rig.sim.firmware.records, 0);
   EXPECT_EQ(rig.sim.firmware.resets, 0);
   ExpectAftermath();
+}
+
+TEST_F(FirmwareUpdate, APlayerThatFallsSilentIsGivenUpAtTheFirstLineItDoesNotAnswer) {
+  // Before the records the player answers 66, 06, two echoes, six erase
+  // lines, a control byte and "HEXDWL".
+  const long beforeRecords = 12;
+  const long records = static_cast<long>(made.records.size());
+  struct Case {
+    const char* when;
+    long answered;  // bytes the player sends before it falls silent
+  } cases[] = {{"right after the download starts", beforeRecords},
+               {"three records before the end", beforeRecords + records - 3},
+               {"before the end of the download", beforeRecords + records},
+               {"before the restart", beforeRecords + records + 3}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.when);
+    SimRig r;
+    BasicFirmwareCycleSide cy;
+    Firmware f(r.link, cy, starter);
+    Write(r.dir / "ZUMBLA2.MHX", made.File());
+    r.ui.answers = {kIdYes, kIdYes};
+    r.ui.openAnswers.push_back(OpenFileResult{r.dir.string(), {(r.dir / "ZUMBLA2.MHX").string()}});
+    r.env.WriteInt(settings::kWebUpdate, 0);
+    r.sim.faults.stopAfterBytes = c.answered;
+    const uint64_t start = r.clock.NowMs();
+
+    EXPECT_EQ(f.UpdateFirmware(), FirmwareUpdateResult::Failed);
+    // One line goes unanswered, and nothing is sent after it.
+    long recordsSent = 0;
+    for (const auto& w : r.sim.wire) recordsSent += w.fromHost && !w.bytes.empty() && w.bytes[0] == 'S';
+    EXPECT_EQ(recordsSent, std::min(records, std::max(0L, c.answered - beforeRecords) + 1));
+    EXPECT_EQ(r.sim.firmware.resets, 0);
+    EXPECT_LT(r.clock.NowMs() - start, 60000u) << "no long wait per remaining line";
+    ASSERT_FALSE(r.ui.messages.empty());
+    EXPECT_EQ(r.ui.messages.back().text, r.env.T("MSG_ZUMBLA_DISCONN_RECONN"));
+    EXPECT_EQ(cy.forgotten, 1);
+    EXPECT_FALSE(r.ui.Progress().open);
+    EXPECT_FALSE(r.link.IsOpen());
+  }
 }
 
 TEST_F(FirmwareUpdate, TheFileMustBeNamedForThePlayerModel) {

@@ -139,16 +139,19 @@ TEST_F(PlayerTest, SongsAreReadInBlocksOf256WithA66AfterEachFullBlock) {
   EXPECT_TRUE(rig.ui.messages.empty());
 }
 
-TEST_F(PlayerTest, SumMismatchKeepsTheFileShowsTheMessageAndSucceeds) {
+TEST_F(PlayerTest, SumMismatchShowsTheMessageFailsAndLeavesNoFile) {
   uint16_t code = rig.sim.AddSong("S", "A", Pattern(300));
   rig.sim.faults.corruptSongSums = 1;
-  ASSERT_EQ(p.ReadRamFile(Path("song.mf4"), code), 1);
-  EXPECT_EQ(ReadBinaryFile(Path("song.mf4")), Pattern(300));
+  EXPECT_EQ(p.ReadRamFile(Path("song.mf4"), code), 0);
+  EXPECT_FALSE(fs::exists(Path("song.mf4")));
   ASSERT_EQ(rig.ui.messages.size(), 1u);
   EXPECT_EQ(rig.ui.messages[0].text, "Bad song sum");
   EXPECT_EQ(rig.ui.messages[0].caption, "Attention");
   EXPECT_EQ(rig.ui.messages[0].style, 16u);
   EXPECT_EQ(rig.ui.messages[0].kind, BoxKind::Program);
+  // The next read of the song is sound again.
+  ASSERT_EQ(p.ReadRamFile(Path("song.mf4"), code), 1);
+  EXPECT_EQ(ReadBinaryFile(Path("song.mf4")), Pattern(300));
 }
 
 TEST_F(PlayerTest, ReadingAnUnknownSongFailsWithItsCodeAndLeavesNoFile) {

@@ -173,6 +173,10 @@ TEST_P(SectorTest, ANakedWriteIsRepeatedUntilTakenButNotForever) {
 }
 
 TEST_P(SectorTest, ALostLinkStopsTheRunAndEveryLaterOneAtOnce) {
+  // The bulk link is lost at the first transfer that fails; the bridge's
+  // failures leave the state to the sector's retries, and the link counts as
+  // lost once a sector's read and all its retries got no answer.
+  const uint64_t exchanges = GetParam() == Transport::Ftdi ? 1u + SectorAccess::kUnansweredLimit : 2u;
   std::vector<uint8_t> buf(8 * 512);
   for (bool drop : {true, false}) {
     SCOPED_TRACE(drop ? "hang-up" : "silence");
@@ -189,16 +193,74 @@ TEST_P(SectorTest, ALostLinkStopsTheRunAndEveryLaterOneAtOnce) {
       rig.sim.faults.stopAfterBytes = 516 + 100;
     }
     uint64_t before = sectors.traffic.reads;
+    const uint64_t startMs = rig.clock.NowMs();
     EXPECT_EQ(sectors.ReadSectors(0, 8, buf.data()), 0);
     EXPECT_EQ(state, 1);
-    EXPECT_EQ(sectors.traffic.reads - before, 2u);
+    EXPECT_EQ(sectors.traffic.reads - before, exchanges);
+    // Every wait is bounded: a silent player costs the time-outs of one
+    // sector's retries, not of the whole run.
+    EXPECT_LT(rig.clock.NowMs() - startMs, 60000u);
     EXPECT_EQ(sectors.ReadSectors(0, 1, buf.data()), 0);
     EXPECT_EQ(sectors.WriteSectors(0, 1, buf.data()), 0);
     EXPECT_EQ(sectors.FlashReadSector(0, buf.data()), 0);
     EXPECT_EQ(sectors.FlashWriteSector(0, buf.data()), 0);
-    EXPECT_EQ(sectors.traffic.reads - before, 2u);
+    EXPECT_EQ(sectors.traffic.reads - before, exchanges);
     rig.sim.faults.stopAfterBytes = -1;
     rig.sim.faults.dropAfterBytes = -1;
+    rig.link.LinkClose();
+  }
+}
+
+TEST_P(SectorTest, AMissedAnswerIsRetriedOverTheBridgeAndLosesTheBulkLink) {
+  const bool ftdi = GetParam() == Transport::Ftdi;
+  std::vector<uint8_t> data(4 * 512);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 5 + 1);
+  for (uint32_t k = 0; k < 4; ++k) ASSERT_TRUE(rig.sim.Card()->Write(30 + k, data.data() + k * 512));
+  struct Case {
+    const char* what;
+    bool write;
+    int lost;  // answers lost on the way, from the second sector on
+  } cases[] = {{"one read answer", false, 1}, {"two read answers", false, 2}, {"one write answer", true, 1},
+               {"three write answers", true, 3}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    state = 0;
+    if (!rig.link.IsOpen()) {
+      ASSERT_EQ(rig.link.LinkOpen(), 1);
+      rig.player.CardAccessBegin();
+      rig.player.CardAccessOpen();
+    }
+    std::vector<uint8_t> buf(data.size(), 0);
+    int done;
+    if (c.write) {
+      ASSERT_EQ(sectors.WriteSectors(40, 1, data.data()), 1);
+      rig.sim.faults.loseReplies = c.lost;
+      done = sectors.WriteSectors(41, 3, data.data() + 512);
+    } else {
+      ASSERT_EQ(sectors.ReadSectors(30, 1, buf.data()), 1);
+      rig.sim.faults.loseReplies = c.lost;
+      done = sectors.ReadSectors(31, 3, buf.data() + 512);
+    }
+    if (ftdi) {
+      // The bridge's failed transfer is no lost link: the retries run and the
+      // whole run gets through.
+      EXPECT_EQ(done, 1);
+      EXPECT_EQ(state, 0);
+      if (c.write) {
+        for (uint32_t k = 0; k < 4; ++k) {
+          std::array<uint8_t, 512> got{};
+          ASSERT_TRUE(rig.sim.Card()->Read(40 + k, got.data()));
+          EXPECT_EQ(0, std::memcmp(got.data(), data.data() + k * 512, 512)) << k;
+        }
+      } else {
+        EXPECT_EQ(sectors.failedSectors, 0u);
+        EXPECT_EQ(buf, data);
+      }
+    } else {
+      EXPECT_EQ(done, 0);
+      EXPECT_EQ(state, 1);
+    }
+    rig.sim.faults.loseReplies = 0;
     rig.link.LinkClose();
   }
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/scripted_ui.h"
+#include "platform/terminal_ui.h"
 
 namespace kestro {
 namespace {
@@ -181,6 +182,38 @@ TEST(StatusLines, StoreAndRedraw) {
   EXPECT_EQ(ui.StatusLine(2), "64 MB");
   ui.SetStatusLine(7, "ignored");
   EXPECT_EQ(ui.StatusLine(7), "");
+}
+
+TEST(TerminalText, ControlCharactersOfSongTextsAreWrittenEscaped) {
+  struct Case {
+    std::string in;
+    bool keepLineBreaks;
+    std::string out;
+  } cases[] = {
+      {"VOLARE", false, "VOLARE"},
+      {"CAF\xC9", false, "CAF\xC3\x89"},                          // a Latin-1 letter, as UTF-8
+      {"\x1B[31mROSSO\x1B[0m", false, "\\x1B[31mROSSO\\x1B[0m"},  // colours
+      {"A\rB\bC\x7F", false, "A\\x0DB\\x08C\\x7F"},           // overwriting the line
+      {"\x9B""2J", false, "\\x9B2J"},                             // the one-byte CSI
+      {"riga 1\nriga 2\t!", false, "riga 1\\x0Ariga 2\\x09!"},
+      {"riga 1\nriga 2\t!\x1B", true, "riga 1\nriga 2\t!\\x1B"},  // message layout stays
+  };
+  for (const auto& c : cases) EXPECT_EQ(TerminalText(c.in, c.keepLineBreaks), c.out) << c.in;
+
+  EXPECT_EQ(TerminalName("volare.MF4"), "volare.MF4");
+  EXPECT_EQ(TerminalName("caf\xC3\xA9\x1B]0;x\x07.MF4"), "caf\xC3\xA9\\x1B]0;x\\x07.MF4");
+  EXPECT_EQ(TerminalName("a\xC2\x9B""b"), "a\\u009Bb");
+
+  // The messages of the command line go through it too.
+  std::FILE* out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  TerminalUi ui(AnswerMode::No, out, stdin);
+  ui.ShowMessage("Esiste gi\xE0:\n\x1B[2J\x1B[HVOLARE", "Attenzione", mb::kOk);
+  std::rewind(out);
+  std::string shown;
+  for (int ch; (ch = std::fgetc(out)) != EOF;) shown += static_cast<char>(ch);
+  std::fclose(out);
+  EXPECT_EQ(shown, "Attenzione: Esiste gi\xC3\xA0:\n\\x1B[2J\\x1B[HVOLARE\n");
 }
 
 }  // namespace

@@ -260,6 +260,117 @@ TEST(Commands, PlayersCard) {
   EXPECT_NE(b.rig.ui.StatusLine(2), "");  // the card's size and free space
 }
 
+TEST(Commands, ACutDuringTheIndexRewriteIsToldAfterTheSongsMoved) {
+  Bench b(Config(sim::Mode::Card));
+  b.AddPc("a.MF4", "VOLARE", "MODUGNO");
+  b.AddPc("b.MF4", "AZZURRO", "CELENTANO");
+  b.AddPc("c.MF4", "MARE", "X");
+  b.rig.ui.answers = {kIdOk};
+  ASSERT_EQ(b.Settle(), 1);
+  b.SelectPc({"a.MF4", "b.MF4"});
+  ASSERT_EQ(TransferToPlayer(b.app), CommandStatus::Done);
+  // The player hangs up this many bytes into the rewrite of the index files
+  // on the card: the first index file, or the last ones.
+  struct Case {
+    const char* what;
+    bool send;  // else delete
+    long after;
+  } cases[] = {{"a send, at the first index file", true, 0},
+               {"a delete, at a later index file", false, 9}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    b.rig.ui.onLine1 = [&](const std::string& line) {
+      if (line.rfind("Aggiornamento in corso...", 0) == 0) b.rig.sim.faults.dropAfterBytes = c.after;
+    };
+    CommandStatus st;
+    if (c.send) {
+      b.app.lib.ReloadPcList();
+      library::CompareLists(b.app.lib.pc, b.app.lib.player);
+      b.SelectPc({"c.MF4"});
+      st = TransferToPlayer(b.app);
+    } else {
+      b.SelectPc({});
+      b.SelectPlayer({"VOLARE"});
+      b.rig.ui.answers = {kIdYes};
+      st = DeletePlayerSelection(b.app);
+    }
+    b.rig.ui.onLine1 = nullptr;
+    EXPECT_EQ(st, CommandStatus::IndexFilesStale);
+    ASSERT_EQ(b.app.lib.outcomes.size(), 1u);
+    EXPECT_EQ(b.app.lib.outcomes[0].outcome, library::Library::Outcome::Done);
+    EXPECT_EQ(b.app.link.linkErrorState, 1);
+    // The recovery writes the index anew.
+    b.rig.ui.answers = {kIdYes};
+    ASSERT_EQ(RegenerateCardIndexes(b.app), CommandStatus::Done);
+    EXPECT_FALSE(b.app.lib.indexFilesStale);
+  }
+  EXPECT_EQ(b.PlayerTitles(), (std::vector<std::string>{"AZZURRO", "MARE"}));
+}
+
+TEST(Commands, NothingIsSentAfterAPlayerListThatCouldNotBeRead) {
+  Bench b(Config(sim::Mode::Card));
+  b.AddPc("a.MF4", "VOLARE", "MODUGNO");
+  b.AddPc("b.MF4", "AZZURRO", "CELENTANO");
+  b.AddPc("c.MF4", "MARE", "X");
+  b.rig.ui.answers = {kIdOk};
+  ASSERT_EQ(b.Settle(), 1);
+  b.SelectPc({"a.MF4", "b.MF4"});
+  ASSERT_EQ(TransferToPlayer(b.app), CommandStatus::Done);
+
+  // The player is connected again; its card's list is cut off while it is
+  // read, at the card check or at the index files.
+  for (long cut : {2000L, 60000L}) {
+    SCOPED_TRACE(cut);
+    b.app.cycle.ForgetPlayer();
+    b.app.cycle.lastReading = -1;
+    b.rig.link.LinkClose();
+    b.rig.sim.faults.dropAfterBytes = cut;
+    b.app.lib.ReloadPcList();
+    int medium = b.app.SettleMedium(2, 300);
+    b.rig.sim.faults.dropAfterBytes = -1;
+    if (medium == 1) {
+      if (b.app.lib.playerListRead) continue;  // the cut came after the list was read
+      b.SelectPc({"c.MF4"});
+      size_t wire = b.rig.sim.wire.size();
+      EXPECT_EQ(TransferToPlayer(b.app), CommandStatus::PlayerListUnknown);
+      for (size_t i = wire; i < b.rig.sim.wire.size(); ++i) EXPECT_FALSE(b.rig.sim.wire[i].fromHost) << "nothing said";
+    }
+  }
+  // A list read whole: the songs are there, and the new one gets a code of
+  // its own.
+  b.app.cycle.ForgetPlayer();
+  b.app.cycle.lastReading = -1;
+  b.rig.link.LinkClose();
+  ASSERT_EQ(b.Settle(), 1);
+  ASSERT_TRUE(b.app.lib.playerListRead);
+  EXPECT_EQ(b.PlayerTitles(), (std::vector<std::string>{"AZZURRO", "VOLARE"}));
+  library::CompareLists(b.app.lib.pc, b.app.lib.player);
+  b.SelectPc({"c.MF4"});
+  ASSERT_EQ(TransferToPlayer(b.app), CommandStatus::Done);
+  ASSERT_EQ(b.app.lib.outcomes.size(), 1u);
+  EXPECT_EQ(b.app.lib.outcomes[0].target, "00002.MF4");
+}
+
+TEST(Commands, TheStartBringsInTheSongsWaitingToArrive) {
+  Bench b(Config(sim::Mode::Ram));
+  fs::path fresh = b.rig.dir / "new", downloaded = b.rig.dir / "download";
+  fs::create_directories(fresh);
+  fs::create_directories(downloaded);
+  b.rig.profile.WriteString("PATH", "NEW_MF4", fresh.string());
+  b.rig.profile.WriteString("PATH", "DOWNLOAD_MF4", downloaded.string());
+  b.AddPc("a.MF4", "VOLARE", "MODUGNO");
+  ASSERT_TRUE(WriteBinaryFile(fresh / "nuova.MF4", Package("NUOVA", "N")));
+  ASSERT_TRUE(WriteBinaryFile(downloaded / "scaricata.MF4", Package("SCARICATA", "S")));
+  b.app.Start();
+  std::vector<std::string> titles;
+  for (const auto& r : b.app.lib.pc) titles.push_back(r.title);
+  std::sort(titles.begin(), titles.end());
+  EXPECT_EQ(titles, (std::vector<std::string>{"NUOVA", "SCARICATA", "VOLARE"}));
+  EXPECT_EQ(ReadBinaryFile(b.songs / "nuova.MF4"), Package("NUOVA", "N"));
+  EXPECT_FALSE(fs::exists(fresh / "nuova.MF4"));
+  EXPECT_FALSE(fs::exists(downloaded / "scaricata.MF4"));
+}
+
 TEST(Commands, CardInACardReader) {
   Bench b(Config(sim::Mode::Ram));
   b.rig.sim.attached = false;

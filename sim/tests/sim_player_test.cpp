@@ -381,6 +381,8 @@ TEST(Faults, ParseRefusesWhatItDoesNotKnow) {
   EXPECT_TRUE(f.Parse("busy-handshake -1\ndrop-after 10\n\n", &err));
   EXPECT_EQ(f.busyHandshakes, -1);
   EXPECT_EQ(f.dropAfterBytes, 10);
+  EXPECT_TRUE(f.Parse("lose-replies 2", &err));
+  EXPECT_EQ(f.loseReplies, 2);
   EXPECT_TRUE(f.Parse("plain-ack-update", &err));
   EXPECT_TRUE(f.plainAckUpdate);
   EXPECT_TRUE(f.Parse("plain-ack-update 0", &err));
