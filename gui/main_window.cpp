@@ -770,9 +770,6 @@ void MainWindow::RunAction(Action action) {
     case Action::ImportFromPc:
       FileImport(app).ImportFromPc();
       break;
-    case Action::SaveListCsv:
-    case Action::HelpPage:
-    case Action::Search:
     case Action::StopPlayback:
       StopSong(app);
       break;
@@ -788,6 +785,9 @@ void MainWindow::RunAction(Action action) {
       app.lib.outcomes.clear();
       LoadSongsFromFloppy(app);
       break;
+    case Action::SaveListCsv:
+    case Action::HelpPage:
+    case Action::Search:
     case Action::Print:
     case Action::PlayerOptions:
       break;
