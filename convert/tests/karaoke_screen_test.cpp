@@ -194,17 +194,21 @@ TEST(KaraokeScreen, WordsColouredAsTheyAreSung) {
 
   auto lineText = [&](size_t l, size_t upTo) {
     std::string s;
+    if (l >= lines.size()) return s;
     for (size_t w = 0; w < upTo && w < lines[l].size(); ++w) s += (w ? " " : "") + lines[l][w];
     return s;
   };
+  // Words without page ends are laid out three lines a page; the fourth
+  // line of each page stays empty.
+  constexpr size_t kPageLines = 3;
   for (const Word& w : words) {
     SCOPED_TRACE(lines[w.line][w.index]);
-    const size_t first = w.line / 4 * 4;
+    const size_t first = w.line / kPageLines * kPageLines;
     const KaraokeScreen s = k.At(k.Seconds(w.tick) + 0.05);
     ASSERT_FALSE(s.titleCard);
-    EXPECT_EQ(s.page, static_cast<int>(w.line / 4));
+    EXPECT_EQ(s.page, static_cast<int>(w.line / kPageLines));
     for (size_t i = 0; i < 4; ++i) {
-      const size_t l = first + i;
+      const size_t l = i < kPageLines ? first + i : lines.size();
       EXPECT_EQ(s.lines[i].text, lineText(l, 99));
       const std::string coloured = s.lines[i].text.substr(0, s.lines[i].coloured);
       const std::string want = l < w.line ? lineText(l, 99) : l == w.line ? lineText(l, w.index + 1) : "";
@@ -212,7 +216,7 @@ TEST(KaraokeScreen, WordsColouredAsTheyAreSung) {
     }
     // Just before the word, its line is coloured up to the word before.
     const KaraokeScreen before = k.At(k.Seconds(w.tick) - 0.05);
-    const size_t i = w.line % 4;
+    const size_t i = w.line % kPageLines;
     if (w.index > 0) {
       EXPECT_EQ(before.lines[i].text.substr(0, before.lines[i].coloured), lineText(w.line, w.index));
     }
