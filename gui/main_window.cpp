@@ -1,5 +1,6 @@
 #include "gui/main_window.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -34,6 +35,7 @@
 #include "library/pc_folder.h"
 #include "shell/commands.h"
 #include "shell/floppy.h"
+#include "shell/language.h"
 #include "shell/play_commands.h"
 
 namespace kestro::gui {
@@ -294,6 +296,8 @@ void MainWindow::BuildMenus() {
   help->addSeparator();
   add(help, kPlayerInformation, "MSG_MENU_HELP_ZUMBLA_INFO");
   add(help, kKestroInformation, "MSG_MENU_HELP_ZUMSOFT_INFO");
+  help->addSeparator();
+  BuildLanguageMenu(help->addMenu(T("MSG_MENU_LANGUAGE")));
 
   // The four pictures of the menu bar: import, delete, search, print. With
   // its picture an item shows nothing else; without it, its words.
@@ -370,12 +374,15 @@ void MainWindow::Prepare() {
 void MainWindow::ApplyListWidths() {
   library::ListWidths w = library::LoadListWidths(env_.profile);
   int pcWidth = 0, playerWidth = 0;
+  std::vector<int> pc, player;
   for (int c = 0; c < SongListModel::kColumns; ++c) {
-    pcView_->setColumnWidth(c, w.pc[static_cast<size_t>(c)]);
-    playerView_->setColumnWidth(c, w.player[static_cast<size_t>(c)]);
-    pcWidth += w.pc[static_cast<size_t>(c)];
-    playerWidth += w.player[static_cast<size_t>(c)];
+    pc.push_back(w.pc[static_cast<size_t>(c)]);
+    player.push_back(w.player[static_cast<size_t>(c)]);
+    pcWidth += pc.back();
+    playerWidth += player.back();
   }
+  pcView_->SetPreferredWidths(pc);
+  playerView_->SetPreferredWidths(player);
   // Wide enough to show every column, as far as the screen allows.
   const int frame = 2 * pcView_->frameWidth() + pcView_->verticalScrollBar()->sizeHint().width() + 2;
   const int centre = std::max(arrows_->sizeHint().width(), 48) + 2 * kListSpacing;
@@ -800,6 +807,31 @@ void MainWindow::ShowSplash(int ms) {
   splash_ = new Splash(T("MSG_VERSION"), splashDisplayMs_, this);
   splash_->show();
   splash_->raise();
+}
+
+// The dictionary is read once at start-up, so a new language shows from the
+// next start; the choice is kept at once.
+void MainWindow::BuildLanguageMenu(QMenu* menu) {
+  auto* group = new QActionGroup(menu);
+  const std::string current = CurrentLanguage(env_.profile);
+  const std::pair<std::string_view, const char*> choices[] = {{kItalian, "MSG_LANGUAGE_ITALIANO"},
+                                                              {kEnglish, "MSG_LANGUAGE_ENGLISH"}};
+  for (const auto& [language, key] : choices) {
+    QAction* a = menu->addAction(T(key));
+    a->setCheckable(true);
+    a->setChecked(current == language);
+    a->setData(QString::fromLatin1(language.data(), static_cast<int>(language.size())));
+    group->addAction(a);
+    connect(a, &QAction::triggered, this, [this, a] {
+      const std::string chosen = a->data().toString().toStdString();
+      if (chosen == CurrentLanguage(env_.profile)) return;
+      if (!SetLanguage(env_.profile, chosen)) {
+        ReportWriteError(env_, env_.profile.Path().string());
+        return;
+      }
+      env_.ui.ShowMessage(env_.T("MSG_LANGUAGE_NEXT_START"), env_.T("MSG_MENU_LANGUAGE"), mb::kIconInformation);
+    });
+  }
 }
 
 void MainWindow::ShowSystemInfo() {

@@ -153,6 +153,7 @@ class MainWindow : public QMainWindow, public ConnectionView, public PlaybackVie
   void BuildWidgets();
   void BuildMenus();
   void ApplyListWidths();
+  void BuildLanguageMenu(QMenu* menu);
   void ApplySortIndicators();
   void UpdateStatusLines();
   // The titles over the lists: the PC's songs, and what the right-hand list

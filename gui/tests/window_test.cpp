@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QHeaderView>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QtTest>
 #include <deque>
@@ -152,12 +154,14 @@ class Window : public QObject {
   void menuStatesFollowTheMedium();
   void onlyOneListHasASelection();
   void columnClicksSortReverseAndRestore();
+  void columnsFitANarrowWindowUntilTheUserSizesThem();
   void dropsTransferOnlyBetweenTheLists();
   void deleteKeyInThePcListAsksForThePcSongs();
   void mainTickReloadsNewSongsAndSurvivesGarbage();
   void aSecondStartRaisesTheFirst();
   void demoSongsOnlyIntoAnEmptyFolder();
   void withoutADisplayTheListsComeAsText();
+  void theLanguageMenuKeepsTheChoiceForTheNextStart();
 };
 
 void Window::everyIdentifierReachesItsCommand() {
@@ -411,6 +415,33 @@ void Window::columnClicksSortReverseAndRestore() {
   QCOMPARE(r.profile.GetString("SETTINGS", "LISTSORTORDER", ""), std::string("0000"));
 }
 
+void Window::columnsFitANarrowWindowUntilTheUserSizesThem() {
+  Rig r;
+  SongListView* pc = r.window->PcView();
+  auto sum = [pc] {
+    int total = 0;
+    for (int c = 0; c < SongListModel::kColumns; ++c) total += pc->columnWidth(c);
+    return total;
+  };
+  // Wide: the configured widths (the last column stretches).
+  r.window->resize(1900, 700);
+  QCoreApplication::processEvents();
+  QCOMPARE(pc->columnWidth(0), 200);
+  QCOMPARE(pc->columnWidth(1), 200);
+  // Narrow: every column inside the list, in the same proportions.
+  r.window->resize(800, 600);
+  QCoreApplication::processEvents();
+  QVERIFY2(sum() <= pc->viewport()->width(), qPrintable(QString("%1 > %2").arg(sum()).arg(pc->viewport()->width())));
+  QVERIFY(pc->columnWidth(0) < 200);
+  QCOMPARE(pc->columnWidth(0), pc->columnWidth(1));
+  QVERIFY(pc->columnWidth(3) > 0);
+  // A column the user dragged keeps its width.
+  pc->horizontalHeader()->resizeSection(0, 150);
+  r.window->resize(820, 600);
+  QCoreApplication::processEvents();
+  QCOMPARE(pc->columnWidth(0), 150);
+}
+
 void Window::dropsTransferOnlyBetweenTheLists() {
   Rig r;
   r.Medium(2);
@@ -551,6 +582,38 @@ void Window::withoutADisplayTheListsComeAsText() {
   auto again = testing::Run({testing::BuiltProgram("kestro").string()}, noDisplay);
   QCOMPARE(again.status, 0);
   QVERIFY2(again.out.find("Zumbla not connected") != std::string::npos, again.out.c_str());
+}
+
+void Window::theLanguageMenuKeepsTheChoiceForTheNextStart() {
+  Rig r;
+  r.profile.WriteString("SETTINGS", "CURRLANGUAGE", "ITALIANO");
+  // A window started now reads the language it shows.
+  r.window.reset();
+  FtdiLibrary none;
+  r.window = std::make_unique<MainWindow>(*r.env, ProgramChannels(*r.env, none));
+  r.window->Prepare();
+  QMenu* languages = nullptr;
+  for (QAction* top : r.window->menuBar()->actions()) {
+    if (!top->menu()) continue;
+    for (QAction* a : top->menu()->actions()) {
+      if (a->menu() && a->text() == QString::fromLatin1(r.T("MSG_MENU_LANGUAGE"))) languages = a->menu();
+    }
+  }
+  QVERIFY(languages);
+  QList<QAction*> items = languages->actions();
+  QCOMPARE(items.size(), 2);
+  QVERIFY(items[0]->isChecked());  // Italiano
+  QVERIFY(!items[1]->isChecked());
+
+  // The language in use again: nothing written, nothing said.
+  items[0]->trigger();
+  QCOMPARE(r.profile.GetString("SETTINGS", "CURRLANGUAGE", ""), std::string("ITALIANO"));
+  QVERIFY(!r.Showed(r.T("MSG_LANGUAGE_NEXT_START")));
+
+  items[1]->trigger();
+  QCOMPARE(r.profile.GetString("SETTINGS", "CURRLANGUAGE", ""), std::string("ENGLISH"));
+  QVERIFY(r.Showed(r.T("MSG_LANGUAGE_NEXT_START")));
+  QVERIFY(items[1]->isChecked());
 }
 
 QTEST_MAIN(Window)
