@@ -72,6 +72,10 @@ void RegisterCardCommands(CommandTable& table);
 // Songs moved and deleted: send, fetch, delete, recover, clear-card
 // (cmd_transfer.cpp).
 void RegisterTransferCommands(CommandTable& table);
+// Songs played, and the decoded event stream as a MIDI file (cmd_play.cpp).
+void RegisterPlayCommands(CommandTable& table);
+// The floppy disk: export and import (cmd_floppy.cpp).
+void RegisterFloppyCommands(CommandTable& table);
 
 // A text of the player or of a song file (Latin-1 with the player's letter
 // codes) as the terminal shows it: UTF-8, control characters escaped.

@@ -118,6 +118,8 @@ int main(int argc, char** argv) {
   RegisterConvertCommands(table);
   RegisterCardCommands(table);
   RegisterTransferCommands(table);
+  RegisterPlayCommands(table);
+  RegisterFloppyCommands(table);
 
   std::vector<std::string> args(argv + 1, argv + argc);
   AnswerMode mode = AnswerMode::Ask;

@@ -138,19 +138,15 @@ constexpr std::optional<CommandEntry> FindCommand(int id) {
 }
 
 // The actions whose windows come later (search, export, print, player
-// options, help page, sound settings, floppy, playback): their menu items
-// stay disabled and their identifiers do nothing yet.
+// options, help page): their menu items stay disabled and their identifiers
+// do nothing yet.
 constexpr bool ActionAvailable(Action a) {
   switch (a) {
     case Action::SaveListCsv:
     case Action::HelpPage:
     case Action::Search:
-    case Action::StopPlayback:
     case Action::Print:
     case Action::PlayerOptions:
-    case Action::SoundSettings:
-    case Action::ExportToFloppy:
-    case Action::ImportFromFloppy:
       return false;
     default:
       return true;

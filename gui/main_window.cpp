@@ -21,6 +21,7 @@
 #include "gui/file_import.h"
 #include "gui/hover_label.h"
 #include "gui/icons.h"
+#include "gui/karaoke_view.h"
 #include "gui/look.h"
 #include "gui/lost_link.h"
 #include "gui/menu_states.h"
@@ -33,7 +34,9 @@
 #include "library/lists.h"
 #include "library/pc_folder.h"
 #include "shell/commands.h"
+#include "shell/floppy.h"
 #include "shell/language.h"
+#include "shell/play_commands.h"
 
 namespace kestro::gui {
 
@@ -82,11 +85,20 @@ MainWindow::MainWindow(Env& env, LinkChannels channels, QWidget* parent)
   connect(&hoverTimer_, &QTimer::timeout, this, &MainWindow::HoverTick);
   raiseTimer_.setSingleShot(true);
   connect(&raiseTimer_, &QTimer::timeout, this, &MainWindow::RaiseTick);
+  playTimer_.setInterval(kPlayTickMs);
+  playTimer_.setTimerType(Qt::PreciseTimer);
+  connect(&playTimer_, &QTimer::timeout, this, &MainWindow::FollowPlayback);
+  app_->playback.SetView(this);
+  ShowPlayControls(false);
   resize(1100, 660);
 }
 
 MainWindow::~MainWindow() {
   StopTimers();
+  // The sound stops with the window that shows it.
+  app_->playback.SetView(nullptr);
+  app_->playback.StopPlayback();
+  playTimer_.stop();
   if (qtUi_) {
     qtUi_->statusLineChanged = nullptr;
     if (qtUi_->Owner() == this) qtUi_->SetOwner(nullptr);
@@ -118,9 +130,8 @@ void MainWindow::BuildWidgets() {
   play_->setText(QStringLiteral("Play"));
   stop_->setText(QStringLiteral("Stop"));
   internet_->setText(QStringLiteral("www"));
-  // Playback comes with the player's sound on the PC.
-  play_->setEnabled(false);
-  stop_->setEnabled(false);
+  connect(play_, &QAbstractButton::clicked, this, &MainWindow::PlayPressed);
+  connect(stop_, &QAbstractButton::clicked, this, [this] { OnCommand(kStopPlaybackAlias); });
   connect(internet_, &QAbstractButton::clicked, this, &MainWindow::OpenServerPage);
   auto* buttons = new QHBoxLayout;
   buttons->setSpacing(8);
@@ -193,6 +204,11 @@ void MainWindow::BuildWidgets() {
   grid->addLayout(under, 3, 2);
   statusLabels_[1]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   statusLabels_[1]->setMinimumWidth(90);
+
+  // Under everything, while an MF4 or MF3 song plays: the player's screen.
+  karaoke_ = new KaraokeView(backdrop);
+  karaoke_->hide();
+  grid->addWidget(karaoke_, 4, 0, 1, 3);
 
   hover_ = new HoverLabel(this);
 
@@ -761,15 +777,26 @@ void MainWindow::RunAction(Action action) {
     case Action::ImportFromPc:
       FileImport(app).ImportFromPc();
       break;
+    case Action::StopPlayback:
+      StopSong(app);
+      break;
+    case Action::SoundSettings:
+      OpenSoundSettings(app, app.starter);
+      break;
+    case Action::ExportToFloppy:
+      CopySelectionToRecords();
+      app.lib.outcomes.clear();
+      SaveSongsToFloppy(app);
+      break;
+    case Action::ImportFromFloppy:
+      app.lib.outcomes.clear();
+      LoadSongsFromFloppy(app);
+      break;
     case Action::SaveListCsv:
     case Action::HelpPage:
     case Action::Search:
-    case Action::StopPlayback:
     case Action::Print:
     case Action::PlayerOptions:
-    case Action::SoundSettings:
-    case Action::ExportToFloppy:
-    case Action::ImportFromFloppy:
       break;
   }
 }
@@ -828,6 +855,44 @@ void MainWindow::UpdateFirmware() {
   UpdateMenuStates();
 }
 
+// --- Playback ---
+
+void MainWindow::PlayPressed() {
+  if (app_->cycle.busy || closed_) return;
+  CopySelectionToRecords();
+  PlaySelectedPcSong(*app_);
+}
+
+void MainWindow::ShowPlayControls(bool playing) {
+  // PLAY stays usable (a second song replaces the first); STOP only while
+  // something plays.
+  play_->setEnabled(true);
+  stop_->setEnabled(playing);
+  if (QAction* a = ActionFor(kStopPlaybackMenu)) a->setEnabled(playing);
+  if (playing) {
+    if (!playTimer_.isActive()) playTimer_.start();
+    return;
+  }
+  playTimer_.stop();
+  karaoke_->SetSong(nullptr);
+  karaoke_->hide();
+}
+
+void MainWindow::FollowPlayback() {
+  Playback& playback = app_->playback;
+  if (playback.Ended()) {
+    StopSong(*app_);
+    return;
+  }
+  // The song's screen is there once its sound has started.
+  std::shared_ptr<const KaraokeTimeline> song = playback.Karaoke();
+  if (song != karaoke_->Song()) {
+    karaoke_->SetSong(song);
+    karaoke_->setVisible(song != nullptr);
+  }
+  if (song) karaoke_->ShowAt(playTime_ ? playTime_() : playback.PositionSeconds());
+}
+
 // --- Closing ---
 
 void MainWindow::BringToFront() {
@@ -848,6 +913,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   }
   closed_ = true;
   StopTimers();
+  StopSong(*app_);
   hover_->hide();
   env_.ui.CloseGeneralMessage();
   if (splash_) splash_->close();

@@ -15,7 +15,8 @@ App::App(Env& e, LinkChannels channels, ConnectionView* v)
       player(link),
       sectors(link),
       card(sectors, player),
-      firmware(link, cycle, starter) {
+      firmware(link, cycle, starter),
+      playback(e) {
   lib.card = &card;
   // A formatted card gets the player's structure at once.
   card.createStructure = [this](CardFs&) { return lib.CreateStructureOnFormattedCard(); };

@@ -281,11 +281,12 @@ void Window::everyIdentifierReachesItsCommand() {
     r.Fill(pcSongs(), {});
     r.Medium(1);
     r.window->UpdateMenuStates();
-    for (int id : {104, 107, 1004, 1112, 40011, 40044, 1014, 1113, 40016, 1111, 40002, 40045, 40022, 40030, 40059,
-                   40060}) {
+    for (int id : {104, 107, 1004, 1112, 40011, 40044, 1111, 40002, 40045, 40022}) {
       QVERIFY2(!r.window->OnCommand(id), qPrintable(QString::number(id)));
       if (QAction* a = r.window->ActionFor(id)) QVERIFY2(!a->isEnabled(), qPrintable(QString::number(id)));
     }
+    // The stop commands run with nothing playing, and say nothing.
+    for (int id : {1014, 1113, 40016}) QVERIFY2(r.window->OnCommand(id), qPrintable(QString::number(id)));
     QVERIFY(r.shown.empty());
   }
 }
