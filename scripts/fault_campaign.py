@@ -2,7 +2,7 @@
 """The fault campaign: kestro-cli against zumbla-sim with the link cut in the
 middle of every kind of card and player work, and what is left checked.
 
-    fault_campaign.py BUILD_DIR [--every K] [--rates N] [--budget SECONDS] [--keep DIR]
+    fault_campaign.py BUILD_DIR [--every K | --cuts N] [--rates N] [--workers N] [--budget S] [--keep DIR]
 
 Operations: (a) 10 songs sent to the card, (b) 5 card songs deleted, (c) a
 card format, (d) a recovery, (e) a firmware update. Each runs once whole,
@@ -439,11 +439,17 @@ class Campaign:
             shutil.copytree(r.simdir, dst + "/sim")
             shutil.copytree(r.home, dst + "/home", symlinks=True)
 
-    def jobs(self, every, rates):
+    def jobs(self, every, min_cuts, rates):
         kinds = ["drop-after", "stop-after", "kill"]
         jobs = []
-        for name, snapshot, args, done in self.operations():
-            points = self.exchanges(snapshot, args)
+        ops = [(name, snapshot, args, done, self.exchanges(snapshot, args))
+               for name, snapshot, args, done in self.operations()]
+        self.exchange_counts = [(name, len(points)) for name, _, _, _, points in ops]
+        if not every:
+            total = sum(len(points) for *_, points in ops)
+            every = max(1, total // (min_cuts + len(ops)))
+        self.every = every
+        for name, snapshot, args, done, points in ops:
             n = 0
             for j in range(every - 1, len(points), every):
                 sent, size = points[j]
@@ -485,7 +491,9 @@ class Campaign:
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("build")
-    ap.add_argument("--every", type=int, default=1, help="cut at every K-th exchange")
+    ap.add_argument("--every", type=int, default=0,
+                    help="cut at every K-th exchange (default: as often as gives --cuts cuts)")
+    ap.add_argument("--cuts", type=int, default=500, help="cuts at least, when --every is not given")
     ap.add_argument("--rates", type=int, default=8, help="runs per card operation with random faults")
     ap.add_argument("--workers", type=int, default=6,
                     help="runs at the same time (each waits for the player most of its time)")
@@ -498,7 +506,7 @@ def main():
         c = Campaign(master, a.keep)
         try:
             c.prepare()
-            jobs, cuts = c.jobs(a.every, a.rates)
+            jobs, cuts = c.jobs(a.every, a.cuts, a.rates)
             c.run_all(jobs, a.workers, a.budget)
         finally:
             master.stop()
@@ -507,7 +515,8 @@ def main():
     f = c.figures
     f["cuts"] = min(cuts, f["runs"])
     print("fault campaign: a cut at every %d. exchange of each operation, %d runs of each card operation "
-          "with random faults; %.0f s" % (a.every, a.rates, time.time() - t0))
+          "with random faults; %.0f s" % (c.every, a.rates, time.time() - t0))
+    print("  exchanges of a whole run: " + ", ".join("%s %d" % e for e in c.exchange_counts))
     print("  runs                                 %6d" % f["runs"])
     print("  cuts                                 %6d" % f["cuts"])
     print("  cards clean                          %6d" % f["clean"])
