@@ -430,6 +430,8 @@ class Campaign:
         with self.lock:
             for k, v in counts.items():
                 self.figures[k] += v
+            if self.figures["runs"] % 50 == 0:
+                print("  %d runs so far" % self.figures["runs"], file=sys.stderr, flush=True)
             if problems:
                 self.failures.append("%s, %s: status %d (%s); %s" % (
                     name, label, rc, err.strip().splitlines()[-1][:160] if err.strip() else "", "; ".join(problems)))
