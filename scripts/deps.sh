@@ -3,8 +3,8 @@
 # bench or fuzz. Quick when everything is in place.
 set -eu
 
-build_pkgs="build-essential cmake ninja-build pkg-config libgtest-dev libusb-1.0-0-dev libftdi1-2 libcurl4-openssl-dev"
-test_pkgs="dosfstools mtools python3-mido python3-mutagen abcmidi librsvg2-bin"
+build_pkgs="build-essential cmake ninja-build pkg-config libgtest-dev libusb-1.0-0-dev libftdi1-2 libcurl4-openssl-dev qt6-base-dev qt6-svg-dev"
+test_pkgs="dosfstools mtools python3-mido python3-mutagen abcmidi librsvg2-bin xvfb xauth"
 # The fuzz tree: clang with its libFuzzer and sanitizer runtimes. The tests
 # run each fuzz program for a while, so they need it too.
 fuzz_pkgs="clang libclang-rt-14-dev"
