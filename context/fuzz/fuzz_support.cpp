@@ -17,8 +17,11 @@ namespace {
 
 fs::path MakeScratch() {
   std::error_code ec;
-  fs::path base = fs::is_directory("/dev/shm", ec) && access("/dev/shm", W_OK) == 0 ? fs::path("/dev/shm")
-                                                                                    : fs::temp_directory_path();
+  // run-fuzz names a folder of its own, which it removes also after a crash.
+  const char* given = std::getenv("KESTRO_FUZZ_SCRATCH");
+  fs::path base = given && *given                                                      ? fs::path(given)
+                  : fs::is_directory("/dev/shm", ec) && access("/dev/shm", W_OK) == 0 ? fs::path("/dev/shm")
+                                                                                        : fs::temp_directory_path();
   std::string tmpl = (base / "kestro-fuzz-XXXXXX").string();
   std::vector<char> buf(tmpl.begin(), tmpl.end());
   buf.push_back('\0');
