@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)Fmt(text, "name", 12, 3u, 4.5, "x");
     (void)Fmt(text);
   }
-  (void)dict.GetNumberedText("MSG_MESSAGE", 3);
+  (void)dict.GetNumberedText("MSG_COLUMN_TITLE", 3);
   // The same text loaded without files, in the other language.
   Dictionary fromText;
   fromText.LoadFromText(*plain, "ENGLISH", fe.ui);
