@@ -63,9 +63,7 @@ void MidiFileWriter::write_bytes(std::span<const uint8_t> bytes) { Put(bytes.dat
 void MidiFileWriter::write_raw(std::span<const uint8_t> bytes) { Put(bytes.data(), bytes.size(), false); }
 
 void MidiFileWriter::write_event(std::span<const uint8_t> bytes, uint32_t time) {
-  // A delta time is four bytes at most (28 bits): a larger one cannot be
-  // written, and a reader would take its fifth byte for the event.
-  if (time < time_ || time - time_ > kMaxMidiDelta) {
+  if (time < time_) {
     ShowErrorWarning(env_, Fmt("Error writing midifile at: %ld tPos req= %ld", time_, time));
     error_ = stop_ = true;
     // The event goes out at the time already written; the caller stops.

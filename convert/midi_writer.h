@@ -14,10 +14,6 @@
 
 namespace kestro {
 
-// The largest delta time a Standard MIDI file can hold (four bytes of seven
-// bits).
-inline constexpr uint32_t kMaxMidiDelta = 0x0FFFFFFF;
-
 class MidiFileWriter {
  public:
   // Writes the header chunk and starts the track; nothing when the file
@@ -29,9 +25,8 @@ class MidiFileWriter {
   MidiFileWriter& operator=(const MidiFileWriter&) = delete;
 
   // The delta from the time written so far, then the bytes. A time earlier
-  // than the time written, or one more than kMaxMidiDelta after it, is shown
-  // as an error and sets error and stop; the event is still written, with
-  // delta 0.
+  // than the time written is shown as an error and sets error and stop; the
+  // event is still written, with delta 0.
   void write_event(std::span<const uint8_t> bytes, uint32_t time);
   // The two halves of write_event; both count into the track length.
   // write_delta moves the time written on by `ticks`.

@@ -19,9 +19,11 @@ using namespace kestro;
 
 namespace {
 
+// A delta or length as the writer puts it: up to five bytes (a delta past
+// 28 bits takes the fifth, which the reader takes back too).
 bool Vlq(const Bytes& b, size_t& at, uint32_t* value) {
   *value = 0;
-  for (int i = 0; i < 4; ++i) {
+  for (int i = 0; i < 5; ++i) {
     if (at >= b.size()) return false;
     uint8_t c = b[at++];
     *value = *value << 7 | (c & 0x7Fu);

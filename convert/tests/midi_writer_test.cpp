@@ -133,29 +133,6 @@ TEST_F(Writer, AnEarlierTimeStopsTheWriter) {
   EXPECT_EQ(got[1].bytes, ByteVec(ev, ev + 3));
 }
 
-TEST_F(Writer, ADeltaBeyondFourBytesStopsTheWriter) {
-  auto p = t.Path("gap.mid");
-  auto w = MidiFileWriter::create(*t.env, p, 96);
-  ASSERT_TRUE(w);
-  const uint8_t ev[] = {0x90, 0x3C, 0x40};
-  w->write_event(ev, 100);
-  w->write_event(ev, 100 + kMaxMidiDelta);  // the largest gap a file holds
-  EXPECT_FALSE(w->stopped());
-  w->write_event(ev, 101 + 2 * kMaxMidiDelta);
-  EXPECT_TRUE(w->error());
-  EXPECT_TRUE(w->stopped());
-  ASSERT_EQ(t.ui.messages.size(), 1u);
-  EXPECT_EQ(t.ui.messages[0].text, "Error writing midifile at: 268435555 tPos req= 536871011");
-  EXPECT_TRUE(w->close());
-  // Every delta fits its four bytes: the file reads back whole.
-  auto r = MidiStreamReader::open(*t.env, p);
-  ASSERT_TRUE(r);
-  auto got = ReadAll(*r);
-  ASSERT_EQ(got.size(), 4u);
-  EXPECT_EQ(r->error(), 0);
-  EXPECT_EQ(got[2].time, 100u + kMaxMidiDelta);
-}
-
 TEST_F(Writer, ClosingTwiceOrByTheDestructor) {
   auto p = t.Path("d.mid");
   {
