@@ -586,6 +586,15 @@ int CardFs::CardWriteFile(std::string_view dir, std::string_view name11, const f
   };
   if (*size > UINT32_MAX) return full();  // beyond what a FAT file can hold
 
+  // A folder whose own cluster the FAT calls free is damaged: the new file
+  // could be given that cluster, and the folder's entry would overwrite it.
+  CardDirEntry folder;
+  if (auto d = DirName(dir); d && !d->empty() && FindDirectory(dir, folder) &&
+                             (!ValidCluster(folder.FirstCluster()) || FatGetEntry(folder.FirstCluster()) == fat::kFree)) {
+    if (LinkErrorState() != 1) BrokenChain();
+    return 0;
+  }
+
   // The file it replaces, and the room: the old file's clusters count as
   // free, but are given back only once the new file no longer needs them.
   CardDirEntry old;

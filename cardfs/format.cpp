@@ -213,16 +213,19 @@ int CardFs::EraseStructure() {
     e.ui.ProgressEnd();
     return 0;
   };
-  for (uint32_t f = 0; f < v.numberOfFats; ++f) {
-    e.ui.ProgressLine1("Erasing structure");
-    if (!WriteVolume(v.firstFatSector + f * v.sectorsPerFat, v.sectorsPerFat, fatArea.data())) return fail();
-  }
+  // The root directory goes first: a format that breaks off after it leaves
+  // the old files' clusters lost, while FATs erased under the old entries
+  // would leave entries whose clusters are free.
   uint8_t* label = root_.data();
   std::memcpy(label, kVolumeLabel, 11);
   label[11] = 0x28;
   Stamp(label);
   e.ui.ProgressLine1("Erasing Root Directory");
   if (!WriteVolume(v.firstRootSector, v.rootSectors, root_.data())) return fail();
+  for (uint32_t f = 0; f < v.numberOfFats; ++f) {
+    e.ui.ProgressLine1("Erasing structure");
+    if (!WriteVolume(v.firstFatSector + f * v.sectorsPerFat, v.sectorsPerFat, fatArea.data())) return fail();
+  }
   e.ui.ProgressLine1("Updating fat");
   if (!FlushFat()) return fail();
   e.ui.ProgressEnd();

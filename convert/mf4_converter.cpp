@@ -114,6 +114,11 @@ class Converter {
     const int ch = ev[0] & 0x0F;
     PackageHeader& h = ctx_.header;
     if (ev.size() < 2) return;
+    // A damaged file can give a status byte where a data byte belongs (the
+    // reader takes what follows a running status as data): such an event
+    // would break the player's reading of the whole track, so it stays out.
+    for (size_t i = 1; i < ev.size(); ++i)
+      if (ev[i] & 0x80) return;
     if (kind == 0x80) {
       const uint8_t note = ev[1];
       if (ch == 9 && note >= 35 && note <= 60 && note != 46) return;

@@ -97,9 +97,10 @@ int SectorAccess::FlashReadSector(uint32_t sector, uint8_t* buffer512) {
     return 0;
   }
   link_.linkErrorState = 0;
+  ++traffic.reads;
+  if (store_) return store_->ReadSector(sector, buffer512) ? 1 : 0;
   uint8_t cmd[7];
   PutCommand(cmd, 0x02, sector);
-  ++traffic.reads;
   if (!link_.LinkSend(cmd, sizeof cmd, kReadSendTimeoutMs)) return Unanswered();
   transfer_.fill(0);
   if (!link_.LinkReceive(transfer_.data(), 1, kReplyTimeoutMs)) return Unanswered();
@@ -129,10 +130,11 @@ int SectorAccess::FlashWriteSector(uint32_t sector, const uint8_t* data512) {
   }
   ++writeCount;
   link_.linkErrorState = 0;
+  ++traffic.writes;
+  if (store_) return store_->WriteSector(sector, data512) ? 1 : 0;
   uint64_t start = env().clock.NowMs();
   uint8_t cmd[7];
   PutCommand(cmd, 0x01, sector);
-  ++traffic.writes;
   if (!link_.LinkSend(cmd, sizeof cmd, kWriteSendTimeoutMs)) return Unanswered();
   std::copy(data512, data512 + kSectorBytes, transfer_.begin());
   uint16_t sum = FileSum16(data512, kSectorBytes);

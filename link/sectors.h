@@ -66,6 +66,17 @@ std::optional<LocalDateTime> SystemLocalTime();
 // nor for a date FAT cannot hold (before 1980 or after 2107).
 void FatTimestamp(uint8_t* entry32, const std::optional<LocalDateTime>& now);
 
+// A card whose sectors are at hand without the player (an image in memory):
+// plugged into a SectorAccess, it answers the sector exchanges instead of the
+// link, so the card code above runs unchanged over it. False: the sector
+// could not be read or written.
+class SectorStore {
+ public:
+  virtual ~SectorStore() = default;
+  virtual bool ReadSector(uint32_t sector, uint8_t* out512) = 0;
+  virtual bool WriteSector(uint32_t sector, const uint8_t* data512) = 0;
+};
+
 class SectorAccess {
  public:
   // Retries of a sector read whose answer was refused or whose sum was wrong.
@@ -84,6 +95,9 @@ class SectorAccess {
   static constexpr uint32_t kDrainTimeoutMs = 50;
 
   explicit SectorAccess(Link& link) : link_(link) {}
+  // Sectors from `store` (which outlives the object) instead of the player;
+  // the link still carries the error state and the user interface.
+  SectorAccess(Link& link, SectorStore& store) : link_(link), store_(&store) {}
   SectorAccess(const SectorAccess&) = delete;
   SectorAccess& operator=(const SectorAccess&) = delete;
 
@@ -138,6 +152,7 @@ class SectorAccess {
   int unanswered_ = 0;
 
   Link& link_;
+  SectorStore* store_ = nullptr;
   // The transfer buffer of one exchange (a 516-byte reply or data block).
   std::array<uint8_t, 600> transfer_{};
 };

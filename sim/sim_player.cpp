@@ -97,6 +97,9 @@ bool Faults::Parse(std::string_view text, std::string* error) {
     else if (name == "corrupt-song-sums") corruptSongSums = static_cast<int>(value);
     else if (name == "lose-replies") loseReplies = static_cast<int>(value);
     else if (name == "plain-ack-update") plainAckUpdate = value != 0;
+    else if (name == "corrupt-read-rate") corruptReadRate = static_cast<int>(value);
+    else if (name == "nak-write-rate") nakWriteRate = static_cast<int>(value);
+    else if (name == "seed") randomState = static_cast<uint32_t>(value) | 1u;
     else if (name == "clear") *this = Faults{};
     else {
       if (error) *error = "unknown fault: " + name;
@@ -104,6 +107,15 @@ bool Faults::Parse(std::string_view text, std::string* error) {
     }
   }
   return true;
+}
+
+bool Faults::Draw(int perMille) {
+  if (perMille <= 0) return false;
+  // xorshift32: the same seed gives the same faults.
+  randomState ^= randomState << 13;
+  randomState ^= randomState >> 17;
+  randomState ^= randomState << 5;
+  return static_cast<int>(randomState % 1000) < perMille;
 }
 
 // --- Construction and state ---
@@ -651,6 +663,8 @@ void SimPlayer::SectorRead(uint32_t sector) {
   if (faults.corruptReads > 0) {
     --faults.corruptReads;
     sum = static_cast<uint16_t>(sum + 1);
+  } else if (faults.Draw(faults.corruptReadRate)) {
+    sum = static_cast<uint16_t>(sum + 1);
   }
   reply[514] = static_cast<uint8_t>(sum >> 8);
   reply[515] = static_cast<uint8_t>(sum & 0xFF);
@@ -660,8 +674,8 @@ void SimPlayer::SectorRead(uint32_t sector) {
 void SimPlayer::SectorWrite() {
   uint8_t block[516];
   Take(block, sizeof block);
-  if (faults.nakWrites > 0) {
-    --faults.nakWrites;
+  if (faults.nakWrites > 0 || faults.Draw(faults.nakWriteRate)) {
+    if (faults.nakWrites > 0) --faults.nakWrites;
     Emit({wire::kNak});
     return;
   }

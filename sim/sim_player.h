@@ -56,12 +56,20 @@ struct Faults {
   int corruptSongSums = 0;     // wrong sum on the next K songs read from internal memory
   int loseReplies = 0;         // the next K answers never reach the host (one answer: one reply)
   bool plainAckUpdate = false;  // answer 06 instead of 66 to the enter-update command
+  // Faults at random, for as long as they are set: the share in per mille
+  // of sector reads sent with a wrong sum, and of sector writes answered 15.
+  int corruptReadRate = 0;
+  int nakWriteRate = 0;
+  uint32_t randomState = 1;  // the draws' seed ("seed N")
 
   // Lines "soft-ack [0|1]", "busy-handshake K", "stop-after N",
   // "drop-after N", "nak-writes K", "corrupt-reads K", "corrupt-song-sums K",
-  // "lose-replies K", "plain-ack-update [0|1]", "clear"; blank lines
-  // and "#" comments are skipped. Changes only what the text names.
+  // "lose-replies K", "plain-ack-update [0|1]", "corrupt-read-rate P",
+  // "nak-write-rate P", "seed N", "clear"; blank lines and "#" comments are
+  // skipped. Changes only what the text names.
   bool Parse(std::string_view text, std::string* error);
+  // True for a share of `perMille` of the calls (a fixed sequence per seed).
+  bool Draw(int perMille);
 };
 
 struct SimConfig {

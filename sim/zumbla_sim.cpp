@@ -43,7 +43,10 @@ const char* kUsage =
     "  --corrupt-reads K     corrupt the sums of the next K sector reads\n"
     "  --corrupt-song-sums K corrupt the sums of the next K songs read from memory\n"
     "  --lose-replies K      lose the next K answers on the way to the host\n"
-    "  --plain-ack-update    answer 06 instead of 66 to the enter-update command\n";
+    "  --plain-ack-update    answer 06 instead of 66 to the enter-update command\n"
+    "  --corrupt-read-rate P corrupt the sums of P per mille of the sector reads, at random\n"
+    "  --nak-write-rate P    answer NAK to P per mille of the sector writes, at random\n"
+    "  --seed N              the seed of those draws\n";
 
 int Usage(const std::string& why) {
   if (!why.empty()) std::fprintf(stderr, "zumbla-sim: %s\n", why.c_str());
@@ -112,7 +115,8 @@ int main(int argc, char** argv) {
     } else if (a == "--plain-ack-update") {
       faultText += "plain-ack-update 1\n";
     } else if (a == "--busy-handshake" || a == "--stop-after" || a == "--drop-after" || a == "--nak-writes" ||
-               a == "--corrupt-reads" || a == "--corrupt-song-sums" || a == "--lose-replies") {
+               a == "--corrupt-reads" || a == "--corrupt-song-sums" || a == "--lose-replies" ||
+               a == "--corrupt-read-rate" || a == "--nak-write-rate" || a == "--seed") {
       if (!value(&v) || !ParseNumber(v, &n)) return Usage(a + " needs a number");
       faultText += a.substr(2) + " " + v + "\n";
     } else {

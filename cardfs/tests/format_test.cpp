@@ -265,6 +265,46 @@ TEST_F(Format, TheStructureCallbackRunsOnTheFreshVolumeAndItsTemplatesGo) {
   EXPECT_EQ(r.card.FormatCard(), 0);
 }
 
+TEST_F(Format, AFormatCutOffLeavesAtWorstLostClusters) {
+  if (!HaveTools()) GTEST_SKIP() << "dosfstools and mtools are not installed";
+  // A card with a folder and files on it.
+  ASSERT_EQ(r.card.FormatCard(), 1);
+  ASSERT_EQ(r.card.MakeDirectory(FolderName11(3)), 1);
+  fs::path song = r.PcFile("song.bin", Pattern(5000));
+  ASSERT_EQ(r.card.CardWriteFile(FolderName11(3), SongName11(3), song), 1);
+  ASSERT_EQ(r.card.CardWriteFile("", "MINDEX0 DAT", song), 1);
+  ASSERT_EQ(r.card.FlushFat(), 1);
+
+  // The format again, the player gone a few sectors into each area it
+  // erases: the root directory, the first FAT, the second one.
+  for (const char* area : {"[RootDir]", "[FAT]"}) {
+    for (uint32_t after : {1u, 20u, 130u}) {
+      SCOPED_TRACE(std::string(area) + " +" + std::to_string(after));
+      r.sectors.traceSink = [&](std::string_view l) {
+        if (l.find("Writing sector") != std::string_view::npos && l.find(area) != std::string_view::npos &&
+            r.rig.sim.faults.dropAfterBytes < 0)
+          r.rig.sim.faults.dropAfterBytes = after;
+      };
+      EXPECT_EQ(r.card.FormatCard(), 0);
+      r.sectors.traceSink = nullptr;
+      r.rig.sim.faults.dropAfterBytes = -1;
+      auto fsck = Fsck(r.Image(), 32, 32672);
+      std::string head = fsck.out.substr(0, fsck.out.find("Checking for unused clusters."));
+      EXPECT_EQ(head.find("free cluster"), std::string::npos) << fsck.out;
+      EXPECT_EQ(head.find("Truncating"), std::string::npos) << fsck.out;
+      // Put the card back as it was for the next cut.
+      r.rig.link.LinkClose();
+      r.Open();
+      r.state() = 0;
+      ASSERT_EQ(r.card.FormatCard(), 1);
+      ASSERT_EQ(r.card.MakeDirectory(FolderName11(3)), 1);
+      ASSERT_EQ(r.card.CardWriteFile(FolderName11(3), SongName11(3), song), 1);
+      ASSERT_EQ(r.card.CardWriteFile("", "MINDEX0 DAT", song), 1);
+      ASSERT_EQ(r.card.FlushFat(), 1);
+    }
+  }
+}
+
 TEST(FormatSizes, LargerCardsGetLargerClustersAndStillMount) {
   for (uint64_t mb : {4, 64, 256}) {
     SCOPED_TRACE(mb);

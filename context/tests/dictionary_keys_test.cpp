@@ -54,7 +54,7 @@ void ScanCode(std::set<std::string>* keys, std::set<std::string>* bases) {
     for (const auto& e : fs::recursive_directory_iterator(root)) {
       std::string p = e.path().string();
       if (!e.is_regular_file() || p.find("/tests/") != std::string::npos ||
-          p.find("/testing/") != std::string::npos)
+          p.find("/testing/") != std::string::npos || p.find("/fuzz/") != std::string::npos)
         continue;
       if (e.path().extension() != ".cpp" && e.path().extension() != ".h") continue;
       std::ifstream in(e.path());

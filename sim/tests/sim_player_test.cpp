@@ -4,6 +4,7 @@
 // link's callers will.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 
@@ -373,6 +374,34 @@ TEST(SimState, AFaultFileIsReadWhenAConnectionFirstSpeaks) {
   sim.FromHost(&wake, 1);
   EXPECT_FALSE(sim.faults.softAck);
   EXPECT_EQ(sim.faults.stopAfterBytes, 3);
+}
+
+TEST(SimCard, FaultsAtRandomRates) {
+  SimRig rig(CardConfig(1u << 20));
+  OpenCardAccess(rig);
+  std::string err;
+  ASSERT_TRUE(rig.sim.faults.Parse("corrupt-read-rate 1000\nnak-write-rate 1000", &err));
+  EXPECT_FALSE(ReadSectorRaw(rig, 1).sumOk);
+  EXPECT_EQ(WriteSectorRaw(rig, 1, Filled(1)), 0x15);
+  ASSERT_TRUE(rig.sim.faults.Parse("corrupt-read-rate 0\nnak-write-rate 0", &err));
+  EXPECT_TRUE(ReadSectorRaw(rig, 1).sumOk);
+  EXPECT_EQ(WriteSectorRaw(rig, 1, Filled(1)), 0x06);
+
+  // A share near the rate, the same for the same seed.
+  auto draws = [](int seed) {
+    Faults f;
+    std::string e;
+    EXPECT_TRUE(f.Parse("seed " + std::to_string(seed), &e));
+    std::vector<bool> d;
+    for (int i = 0; i < 2000; ++i) d.push_back(f.Draw(250));
+    return d;
+  };
+  auto a = draws(7);
+  EXPECT_EQ(a, draws(7));
+  EXPECT_NE(a, draws(8));
+  long hits = std::count(a.begin(), a.end(), true);
+  EXPECT_GT(hits, 400);
+  EXPECT_LT(hits, 600);
 }
 
 TEST(Faults, ParseRefusesWhatItDoesNotKnow) {
