@@ -137,18 +137,11 @@ constexpr std::optional<CommandEntry> FindCommand(int id) {
   return std::nullopt;
 }
 
-// The actions whose windows come later (search, export, print, player
-// options, help page, sound settings, floppy, playback): their menu items
+// The actions whose windows come later (floppy, playback): their menu items
 // stay disabled and their identifiers do nothing yet.
 constexpr bool ActionAvailable(Action a) {
   switch (a) {
-    case Action::SaveListCsv:
-    case Action::HelpPage:
-    case Action::Search:
     case Action::StopPlayback:
-    case Action::Print:
-    case Action::PlayerOptions:
-    case Action::SoundSettings:
     case Action::ExportToFloppy:
     case Action::ImportFromFloppy:
       return false;

@@ -4,7 +4,7 @@
 set -eu
 
 build_pkgs="build-essential cmake ninja-build pkg-config libgtest-dev libusb-1.0-0-dev libftdi1-2 libcurl4-openssl-dev qt6-base-dev qt6-svg-dev"
-test_pkgs="dosfstools mtools python3-mido python3-mutagen abcmidi librsvg2-bin xvfb xauth"
+test_pkgs="dosfstools mtools python3-mido python3-mutagen abcmidi librsvg2-bin xvfb xauth poppler-utils"
 
 want="$build_pkgs"
 for purpose in "$@"; do

@@ -217,6 +217,7 @@ const Signature kSignatures[] = {
     {"MSG_SURE_TO_FORMAT_THIS_UNIT", "s"},                // drive
     {"MSG_ZUMSOFT_VERSION", "s"},                         // version text
     {"MSG_ZUMBLA_OSVER", "s"},                            // player firmware release
+    {"MSG_CARD_IDENTIFICATION", "ssd"},                   // card model, serial number, MB
     {"MSG_N_SONGS_IMPORTED_FROM_FLOPPY", "d"},            // song count
     {"MSG_PLAY_ERROR", "d"},                              // error number
     {"MSG_OPEN_ERR", "s"},                                // input path
