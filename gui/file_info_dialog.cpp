@@ -19,6 +19,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr int kFolderWidth = 380;
+
 QComboBox* SuggestionList(const fs::path& file, const std::string& value, QWidget* parent) {
   auto* box = new QComboBox(parent);
   box->setEditable(true);
@@ -27,6 +29,7 @@ QComboBox* SuggestionList(const fs::path& file, const std::string& value, QWidge
   box->lineEdit()->setMaxLength(FileInfoDialog::kMaxText);
   box->setEditText(FromLatin1(value));
   box->setMaxVisibleItems(16);
+  box->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
   return box;
 }
 
@@ -72,9 +75,12 @@ FileInfoDialog::FileInfoDialog(Env& env, const fs::path& file, const library::So
   bold.setBold(true);
   name->setFont(bold);
   form->addRow(T("MSG_FILEINFO_FILENAME"), name);
-  auto* folder = new QLabel(FromPath(file.parent_path().string()), this);
+  // The folder on one line, shortened in its middle when long.
+  const QString folderText = FromPath(file.parent_path().string());
+  auto* folder = new QLabel(this);
+  folder->setText(folder->fontMetrics().elidedText(folderText, Qt::ElideMiddle, kFolderWidth));
+  folder->setToolTip(folderText);
   folder->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  folder->setWordWrap(true);
   form->addRow(QString(), folder);
   title_ = TextField(texts.title, this);
   performer_ = SuggestionList(env.InstallPath("Artist.dat"), texts.performer, this);
