@@ -372,12 +372,15 @@ void MainWindow::Prepare() {
 void MainWindow::ApplyListWidths() {
   library::ListWidths w = library::LoadListWidths(env_.profile);
   int pcWidth = 0, playerWidth = 0;
+  std::vector<int> pc, player;
   for (int c = 0; c < SongListModel::kColumns; ++c) {
-    pcView_->setColumnWidth(c, w.pc[static_cast<size_t>(c)]);
-    playerView_->setColumnWidth(c, w.player[static_cast<size_t>(c)]);
-    pcWidth += w.pc[static_cast<size_t>(c)];
-    playerWidth += w.player[static_cast<size_t>(c)];
+    pc.push_back(w.pc[static_cast<size_t>(c)]);
+    player.push_back(w.player[static_cast<size_t>(c)]);
+    pcWidth += pc.back();
+    playerWidth += player.back();
   }
+  pcView_->SetPreferredWidths(pc);
+  playerView_->SetPreferredWidths(player);
   // Wide enough to show every column, as far as the screen allows.
   const int frame = 2 * pcView_->frameWidth() + pcView_->verticalScrollBar()->sizeHint().width() + 2;
   const int centre = std::max(arrows_->sizeHint().width(), 48) + 2 * kListSpacing;

@@ -35,6 +35,36 @@ SongListView::SongListView(QWidget* parent) : QTableView(parent) {
   horizontalHeader()->setHighlightSections(false);
   horizontalHeader()->setStretchLastSection(true);
   horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  connect(horizontalHeader(), &QHeaderView::sectionResized, this, [this](int section, int, int) {
+    // The last column follows the list's width by itself.
+    if (!fitting_ && section + 1 < horizontalHeader()->count()) userSized_ = true;
+  });
+}
+
+void SongListView::SetPreferredWidths(const std::vector<int>& widths) {
+  preferred_ = widths;
+  userSized_ = false;
+  FitColumns();
+}
+
+void SongListView::FitColumns() {
+  if (preferred_.empty() || userSized_) return;
+  int total = 0;
+  for (int w : preferred_) total += w;
+  const int room = viewport()->width();
+  // Shrink in proportion rather than hide the last columns behind a scroll bar.
+  const double scale = (total > room && room > 0) ? static_cast<double>(room) / total : 1.0;
+  fitting_ = true;
+  for (size_t c = 0; c < preferred_.size(); ++c) {
+    int w = static_cast<int>(preferred_[c] * scale);
+    setColumnWidth(static_cast<int>(c), std::max(w, preferred_[c] > 0 ? 24 : 0));
+  }
+  fitting_ = false;
+}
+
+void SongListView::resizeEvent(QResizeEvent* event) {
+  QTableView::resizeEvent(event);
+  FitColumns();
 }
 
 SongListModel* SongListView::SongModel() const { return qobject_cast<SongListModel*>(model()); }

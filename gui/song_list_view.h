@@ -5,6 +5,7 @@
 
 #include <QTableView>
 #include <functional>
+#include <vector>
 
 #include "gui/song_list_model.h"
 
@@ -23,6 +24,9 @@ class SongListView : public QTableView {
   std::vector<int> SelectedRecords() const;
   // Selects every row.
   void SelectAllRows();
+  // The columns' widths as configured; while the list is narrower than their
+  // sum they are shown shrunk in proportion, until the user drags a column.
+  void SetPreferredWidths(const std::vector<int>& widths);
 
  signals:
   void deletePressed();
@@ -33,6 +37,14 @@ class SongListView : public QTableView {
   void dragMoveEvent(QDragMoveEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void FitColumns();
+
+  std::vector<int> preferred_;
+  bool fitting_ = false;
+  bool userSized_ = false;
 };
 
 }  // namespace kestro::gui

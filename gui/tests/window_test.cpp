@@ -152,6 +152,7 @@ class Window : public QObject {
   void menuStatesFollowTheMedium();
   void onlyOneListHasASelection();
   void columnClicksSortReverseAndRestore();
+  void columnsFitANarrowWindowUntilTheUserSizesThem();
   void dropsTransferOnlyBetweenTheLists();
   void deleteKeyInThePcListAsksForThePcSongs();
   void mainTickReloadsNewSongsAndSurvivesGarbage();
@@ -410,6 +411,33 @@ void Window::columnClicksSortReverseAndRestore() {
   ClickHeader(r.window->PcView(), 0);
   QCOMPARE(r.Titles(m), (V{"Alfa", "Bravo", "Charlie"}));
   QCOMPARE(r.profile.GetString("SETTINGS", "LISTSORTORDER", ""), std::string("0000"));
+}
+
+void Window::columnsFitANarrowWindowUntilTheUserSizesThem() {
+  Rig r;
+  SongListView* pc = r.window->PcView();
+  auto sum = [pc] {
+    int total = 0;
+    for (int c = 0; c < SongListModel::kColumns; ++c) total += pc->columnWidth(c);
+    return total;
+  };
+  // Wide: the configured widths (the last column stretches).
+  r.window->resize(1900, 700);
+  QCoreApplication::processEvents();
+  QCOMPARE(pc->columnWidth(0), 200);
+  QCOMPARE(pc->columnWidth(1), 200);
+  // Narrow: every column inside the list, in the same proportions.
+  r.window->resize(800, 600);
+  QCoreApplication::processEvents();
+  QVERIFY2(sum() <= pc->viewport()->width(), qPrintable(QString("%1 > %2").arg(sum()).arg(pc->viewport()->width())));
+  QVERIFY(pc->columnWidth(0) < 200);
+  QCOMPARE(pc->columnWidth(0), pc->columnWidth(1));
+  QVERIFY(pc->columnWidth(3) > 0);
+  // A column the user dragged keeps its width.
+  pc->horizontalHeader()->resizeSection(0, 150);
+  r.window->resize(820, 600);
+  QCoreApplication::processEvents();
+  QCOMPARE(pc->columnWidth(0), 150);
 }
 
 void Window::dropsTransferOnlyBetweenTheLists() {
