@@ -323,6 +323,10 @@ void SongDialogs::printPagesFollowTheRowsAndTheSelection() {
     choice = {true, false};
     QVERIFY(r.window->OnCommand(kPrintMenu));
     const int pages = PdfPages(out);
+    // Kept beside the dialogs' pictures, for a person to look at.
+    fs::create_directories(testing::BuildDir() / "screenshots");
+    fs::copy_file(out, testing::BuildDir() / "screenshots" / ("printout-" + std::string(language) + ".pdf"),
+                  fs::copy_options::overwrite_existing);
     QVERIFY(pages >= 3);
     text = testing::Run({"/usr/bin/pdftotext", out.string(), "-"}).out;
     QVERIFY(text.find("SONG 199") != std::string::npos);
