@@ -21,15 +21,16 @@ constexpr int kEffectVolumeMax = 9;
 }  // namespace
 
 const std::vector<OptionsDialog::Control>& OptionsDialog::Controls() {
+  using D = const Dictionary&;
   static const std::vector<Control> controls = {
-      {3, "MSG_OPTIONS_GENERAL_CHORDMODE", "MSG_CHORDMODE", 2},
-      {12, "MSG_OPTIONS_GENERAL_LANGUAGE", "MSG_ZUMBLALANGUAGE", 5},
-      {13, "MSG_OPTIONS_GENERAL_AUTOOFF", "MSG_AUTOOFF", 2},
-      {4, "MSG_OPTIONS_VIDEO_COLORSETUP", "MSG_COLORSETUP", 4},
-      {5, "MSG_OPTIONS_VIDEO_TEXTSETUP", "MSG_VIDEOMODE", 2},
-      {11, "MSG_OPTIONS_VIDEO_TEXTALIGN", "MSG_TEXTALIGN", 2},
-      {10, "MSG_OPTIONS_AUDIO_EQUALIZATION", "MSG_FXEQU", 5},
-      {15, "MSG_OPTIONS_AUDIO_EFFECTTYPE", "MSG_FXECHO", 3},
+      {3, "MSG_OPTIONS_GENERAL_CHORDMODE", [](D d, int i) { return d.GetNumberedText("MSG_CHORDMODE", i); }, 2},
+      {12, "MSG_OPTIONS_GENERAL_LANGUAGE", [](D d, int i) { return d.GetNumberedText("MSG_ZUMBLALANGUAGE", i); }, 5},
+      {13, "MSG_OPTIONS_GENERAL_AUTOOFF", [](D d, int i) { return d.GetNumberedText("MSG_AUTOOFF", i); }, 2},
+      {4, "MSG_OPTIONS_VIDEO_COLORSETUP", [](D d, int i) { return d.GetNumberedText("MSG_COLORSETUP", i); }, 4},
+      {5, "MSG_OPTIONS_VIDEO_TEXTSETUP", [](D d, int i) { return d.GetNumberedText("MSG_VIDEOMODE", i); }, 2},
+      {11, "MSG_OPTIONS_VIDEO_TEXTALIGN", [](D d, int i) { return d.GetNumberedText("MSG_TEXTALIGN", i); }, 2},
+      {10, "MSG_OPTIONS_AUDIO_EQUALIZATION", [](D d, int i) { return d.GetNumberedText("MSG_FXEQU", i); }, 5},
+      {15, "MSG_OPTIONS_AUDIO_EFFECTTYPE", [](D d, int i) { return d.GetNumberedText("MSG_FXECHO", i); }, 3},
       {14, "MSG_OPTIONS_AUDIO_EFFECTVOL", nullptr, 0},
   };
   return controls;
@@ -46,7 +47,7 @@ OptionsDialog::OptionsDialog(Env& env, const SetupRecord& record, QWidget* paren
   for (const Control& c : Controls()) {
     QString label = FromLatin1(env.T(c.labelKey));
     const int value = record_[static_cast<size_t>(c.byte)];
-    if (!c.itemsKey) {
+    if (!c.item) {
       slider_ = new QSlider(Qt::Horizontal, this);
       slider_->setRange(0, kEffectVolumeMax);
       slider_->setPageStep(1);
@@ -64,7 +65,7 @@ OptionsDialog::OptionsDialog(Env& env, const SetupRecord& record, QWidget* paren
       continue;
     }
     auto* list = new QComboBox(this);
-    for (int i = 0; i < c.items; ++i) list->addItem(FromLatin1(env.dict.GetNumberedText(c.itemsKey, i)));
+    for (int i = 0; i < c.items; ++i) list->addItem(FromLatin1(c.item(env.dict, i)));
     list->setCurrentIndex(value < c.items ? value : -1);
     form->addRow(label, list);
     lists_.push_back(list);

@@ -25,7 +25,8 @@ class OptionsDialog : public QDialog {
   struct Control {
     int byte;
     const char* labelKey;
-    const char* itemsKey;  // null: the slider
+    // The text of item i ("BASE_i"); null: the slider.
+    std::string (*item)(const Dictionary& dict, int i);
     int items;
   };
   static const std::vector<Control>& Controls();
