@@ -921,7 +921,9 @@ void MainWindow::ExportList() {
 void MainWindow::PrintLists() {
   BusyScope busy(app_->cycle);
   const int medium = app_->cycle.currentMedium;
+  // Laid out in dots of a 300 dpi printer, as the command line's PDF.
   QPrinter printer(QPrinter::HighResolution);
+  printer.setResolution(300);
   printer.setPageSize(QPageSize(QPageSize::A4));
   PrintChoice choice;
   if (answerPrint) {

@@ -175,10 +175,12 @@ int TimesWidth(unsigned char c) {
 constexpr double kCellPerSize = 1.107;
 constexpr double kAscentPerSize = 0.891;
 
-// A4 in tenths of a point: the device units of the PDF pages, with a
+// A4 in dots of a 300 dpi printer: the device units of the PDF pages, the
+// window's printouts being laid out at the same resolution, with a
 // printer's usual unprintable margin of 1/4 inch around.
-constexpr int kPageWidth = 5953, kPageHeight = 8419;
-constexpr int kMargin = 180;
+constexpr int kDotsPerInch = 300;
+constexpr int kPageWidth = 2480, kPageHeight = 3508;
+constexpr int kMargin = kDotsPerInch / 4;
 
 class PdfPainter final : public PagePainter {
  public:
@@ -237,9 +239,9 @@ class PdfPainter final : public PagePainter {
     for (size_t i = 0; i < pages_.size(); ++i) {
       objects.push_back(Pf("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 %.1f %.1f] /Resources << /Font << /F1 3 0 R "
                             ">> >> /Contents %zu 0 R >>",
-                            kPageWidth / 10.0, kPageHeight / 10.0, 6 + 2 * i));
-      // Device units are tenths of a point; lines a hair wide.
-      std::string content = "0.1 0 0 0.1 0 0 cm 3 w 0 G\n" + pages_[i];
+                            kPageWidth * 72.0 / kDotsPerInch, kPageHeight * 72.0 / kDotsPerInch, 6 + 2 * i));
+      // Device units are printer dots; lines two dots wide.
+      std::string content = Pf("%.2f 0 0 %.2f 0 0 cm 2 w 0 G\n", 72.0 / kDotsPerInch, 72.0 / kDotsPerInch) + pages_[i];
       objects.push_back(Pf("<< /Length %zu >>\nstream\n", content.size()) + content + "endstream");
     }
     std::string out = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";

@@ -1,6 +1,6 @@
 // A printed song list: the page layout that the window's printout and the
 // command-line tool's PDF share. The layout works in the device units of
-// whatever it draws on (printer dots, tenths of a point in a PDF) and reaches
+// whatever it draws on (both front ends print in dots of 300 an inch) and reaches
 // the page through a small painter interface, so the window paints with Qt
 // and the command-line tool writes PDF without it.
 //

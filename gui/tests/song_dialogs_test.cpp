@@ -282,6 +282,7 @@ void SongDialogs::printPagesFollowTheRowsAndTheSelection() {
     int perPage = 0;
     {
       QPrinter probe(QPrinter::HighResolution);
+      probe.setResolution(300);
       probe.setPageSize(QPageSize(QPageSize::A4));
       probe.setOutputFormat(QPrinter::PdfFormat);
       probe.setOutputFileName(QString::fromStdString((r.home.path() / "probe.pdf").string()));
