@@ -1,5 +1,6 @@
 #include "gui/main_window.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
@@ -46,6 +47,7 @@
 #include "library/song_texts.h"
 #include "platform/fileutil.h"
 #include "shell/commands.h"
+#include "shell/language.h"
 #include "shell/setup_record.h"
 
 namespace kestro::gui {
@@ -296,6 +298,8 @@ void MainWindow::BuildMenus() {
   help->addSeparator();
   add(help, kPlayerInformation, "MSG_MENU_HELP_ZUMBLA_INFO");
   add(help, kKestroInformation, "MSG_MENU_HELP_ZUMSOFT_INFO");
+  help->addSeparator();
+  BuildLanguageMenu(help->addMenu(T("MSG_MENU_LANGUAGE")));
 
   // The four pictures of the menu bar: import, delete, search, print. With
   // its picture an item shows nothing else; without it, its words.
@@ -806,6 +810,31 @@ void MainWindow::ShowSplash(int ms) {
   splash_ = new Splash(T("MSG_VERSION"), splashDisplayMs_, this);
   splash_->show();
   splash_->raise();
+}
+
+// The dictionary is read once at start-up, so a new language shows from the
+// next start; the choice is kept at once.
+void MainWindow::BuildLanguageMenu(QMenu* menu) {
+  auto* group = new QActionGroup(menu);
+  const std::string current = CurrentLanguage(env_.profile);
+  const std::pair<std::string_view, const char*> choices[] = {{kItalian, "MSG_LANGUAGE_ITALIANO"},
+                                                              {kEnglish, "MSG_LANGUAGE_ENGLISH"}};
+  for (const auto& [language, key] : choices) {
+    QAction* a = menu->addAction(T(key));
+    a->setCheckable(true);
+    a->setChecked(current == language);
+    a->setData(QString::fromLatin1(language.data(), static_cast<int>(language.size())));
+    group->addAction(a);
+    connect(a, &QAction::triggered, this, [this, a] {
+      const std::string chosen = a->data().toString().toStdString();
+      if (chosen == CurrentLanguage(env_.profile)) return;
+      if (!SetLanguage(env_.profile, chosen)) {
+        ReportWriteError(env_, env_.profile.Path().string());
+        return;
+      }
+      env_.ui.ShowMessage(env_.T("MSG_LANGUAGE_NEXT_START"), env_.T("MSG_MENU_LANGUAGE"), mb::kIconInformation);
+    });
+  }
 }
 
 void MainWindow::ShowSystemInfo() {

@@ -164,6 +164,7 @@ class MainWindow : public QMainWindow, public ConnectionView {
   void BuildWidgets();
   void BuildMenus();
   void ApplyListWidths();
+  void BuildLanguageMenu(QMenu* menu);
   void ApplySortIndicators();
   void UpdateStatusLines();
   // The titles over the lists: the PC's songs, and what the right-hand list

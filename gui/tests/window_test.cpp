@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QHeaderView>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QtTest>
 #include <deque>
@@ -159,6 +161,7 @@ class Window : public QObject {
   void aSecondStartRaisesTheFirst();
   void demoSongsOnlyIntoAnEmptyFolder();
   void withoutADisplayTheListsComeAsText();
+  void theLanguageMenuKeepsTheChoiceForTheNextStart();
 };
 
 void Window::everyIdentifierReachesItsCommand() {
@@ -580,6 +583,38 @@ void Window::withoutADisplayTheListsComeAsText() {
   auto again = testing::Run({testing::BuiltProgram("kestro").string()}, noDisplay);
   QCOMPARE(again.status, 0);
   QVERIFY2(again.out.find("Zumbla not connected") != std::string::npos, again.out.c_str());
+}
+
+void Window::theLanguageMenuKeepsTheChoiceForTheNextStart() {
+  Rig r;
+  r.profile.WriteString("SETTINGS", "CURRLANGUAGE", "ITALIANO");
+  // A window started now reads the language it shows.
+  r.window.reset();
+  FtdiLibrary none;
+  r.window = std::make_unique<MainWindow>(*r.env, ProgramChannels(*r.env, none));
+  r.window->Prepare();
+  QMenu* languages = nullptr;
+  for (QAction* top : r.window->menuBar()->actions()) {
+    if (!top->menu()) continue;
+    for (QAction* a : top->menu()->actions()) {
+      if (a->menu() && a->text() == QString::fromLatin1(r.T("MSG_MENU_LANGUAGE"))) languages = a->menu();
+    }
+  }
+  QVERIFY(languages);
+  QList<QAction*> items = languages->actions();
+  QCOMPARE(items.size(), 2);
+  QVERIFY(items[0]->isChecked());  // Italiano
+  QVERIFY(!items[1]->isChecked());
+
+  // The language in use again: nothing written, nothing said.
+  items[0]->trigger();
+  QCOMPARE(r.profile.GetString("SETTINGS", "CURRLANGUAGE", ""), std::string("ITALIANO"));
+  QVERIFY(!r.Showed(r.T("MSG_LANGUAGE_NEXT_START")));
+
+  items[1]->trigger();
+  QCOMPARE(r.profile.GetString("SETTINGS", "CURRLANGUAGE", ""), std::string("ENGLISH"));
+  QVERIFY(r.Showed(r.T("MSG_LANGUAGE_NEXT_START")));
+  QVERIFY(items[1]->isChecked());
 }
 
 QTEST_MAIN(Window)
