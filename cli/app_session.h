@@ -26,4 +26,8 @@ std::string MediumName(int medium);
 // the library and the link tell: for a command that stopped without saying.
 std::string PlayerProblem(App& app);
 
+// Selects the PC songs named (by path, or by name in the PC song folder);
+// false, with the names shown, when one is no song of the folder.
+bool SelectPcSongs(Context& ctx, library::Library& lib, const std::vector<std::string>& files);
+
 }  // namespace kestro::cli

@@ -29,8 +29,9 @@ class Context {
   RealClock clock;
   ProfileFile profile;
 
-  // Reads the install folder and loads the dictionary; on failure shows why
-  // ("Invalid Installation!" or the loader's message) and returns null.
+  // Reads the install folder (the first run lays it out from the shipped
+  // data) and loads the dictionary; on failure shows why ("Invalid
+  // Installation!" or the loader's message) and returns null.
   Env* RequireInstall();
   // The Env when RequireInstall succeeded earlier.
   Env* env() { return env_.get(); }
@@ -71,6 +72,10 @@ void RegisterCardCommands(CommandTable& table);
 // Songs moved and deleted: send, fetch, delete, recover, clear-card
 // (cmd_transfer.cpp).
 void RegisterTransferCommands(CommandTable& table);
+// Songs played, and the decoded event stream as a MIDI file (cmd_play.cpp).
+void RegisterPlayCommands(CommandTable& table);
+// The floppy disk: export and import (cmd_floppy.cpp).
+void RegisterFloppyCommands(CommandTable& table);
 
 // A text of the player or of a song file (Latin-1 with the player's letter
 // codes) as the terminal shows it: UTF-8, control characters escaped.

@@ -1,9 +1,11 @@
 // Commands of the foundation: dictionary files, texts, settings, language,
 // install.
 #include <cstdio>
+#include <iterator>
 #include <system_error>
 
 #include "cli/cli.h"
+#include "context/install_folder.h"
 #include "platform/fileutil.h"
 #include "platform/latin1.h"
 #include "platform/paths.h"
@@ -74,33 +76,15 @@ int IniSet(Context& ctx, std::vector<std::string>& a) {
   return kOk;
 }
 
-fs::path DefaultInstallDir() {
-  if (const char* z = std::getenv("ZUMBLA_HOME"); z && *z) return fs::path(z) / "Kestro";
-  const char* home = std::getenv("HOME");
-  return fs::path(home ? home : ".") / ".local" / "share" / "kestro";
-}
-
 int Install(Context& ctx, std::vector<std::string>& a) {
   if (a.size() > 1) return Usage("install [DIR]");
-  fs::path dir = a.empty() ? DefaultInstallDir() : fs::path(a[0]);
   std::error_code ec;
-  dir = fs::absolute(dir, ec);
-  fs::path from = ShippedDataDir();
-  if (!fs::is_directory(from, ec)) return ctx.Fail("shipped data not found in " + from.string());
-  fs::create_directories(dir, ec);
-  if (ec) return ctx.Fail("cannot create " + dir.string() + ": " + ec.message());
-  int copied = 0;
-  for (const auto& e : fs::directory_iterator(from, ec)) {
-    if (!e.is_regular_file()) continue;
-    fs::copy_file(e.path(), dir / e.path().filename(), fs::copy_options::overwrite_existing, ec);
-    if (ec) return ctx.Fail("cannot copy " + e.path().string() + ": " + ec.message());
-    ++copied;
-  }
-  if (!ctx.profile.WriteString(settings::kInstallPath.section, settings::kInstallPath.name, dir.string()))
-    return ctx.Fail("cannot write " + ctx.profile.Path().string());
+  fs::path dir = fs::absolute(a.empty() ? DefaultInstallDir() : fs::path(a[0]), ec);
+  std::string problem = LayOutInstallFolder(ShippedDataDir(), dir, ctx.profile);
+  if (!problem.empty()) return ctx.Fail(problem);
   auto language = SetFirstRunLanguage(ctx.profile, MessagesLocale());
   if (!language) return ctx.Fail("cannot write " + ctx.profile.Path().string());
-  std::printf("Installed %d files into %s\nSettings: %s\nLanguage: %s\n", copied, dir.c_str(),
+  std::printf("Installed %zu files into %s\nSettings: %s\nLanguage: %s\n", std::size(kLaidOutFiles), dir.c_str(),
               ctx.profile.Path().c_str(), Latin1ToUtf8(*language).c_str());
   return kOk;
 }
@@ -129,7 +113,8 @@ void RegisterBasicCommands(CommandTable& t) {
                "(default: $ZUMBLA_HOME/Kestro, else ~/.local/share/kestro) and writes\n"
                "PATH/Installpath into Zumbla.INI of the settings folder. On a first\n"
                "install it also sets the language from the desktop's locale (see the\n"
-               "command language).",
+               "command language). Every command that needs an installation does this\n"
+               "by itself when there is none.",
                Install});
   t.push_back({{"language"}, "[ITALIANO|ENGLISH]", "show or set the language of Kestro's texts",
                "SETTINGS/CURRLANGUAGE of Zumbla.INI. The install step sets it from the\n"

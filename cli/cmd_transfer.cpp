@@ -53,36 +53,6 @@ int IndexFilesStale(Context& ctx, App& app, const char* moved) {
                   "): the player's list is missing or old until `kestro-cli recover` writes it anew");
 }
 
-// The row of the PC list of a file named on the command line (a path, or
-// a name in the PC song folder); -1 when it is none of the folder's songs.
-int FindPcSong(const library::SongList& pc, const fs::path& folder, const std::string& arg) {
-  std::error_code ec;
-  for (const fs::path& candidate : {fs::path(arg), folder / arg}) {
-    if (!fs::is_regular_file(candidate, ec)) continue;
-    for (size_t i = 0; i < pc.size(); ++i) {
-      if (fs::equivalent(pc[i].fileName, candidate, ec)) return static_cast<int>(i);
-    }
-  }
-  return -1;
-}
-
-// Selects the PC songs named; false (and the names shown) when one is no
-// song of the folder.
-bool SelectPcSongs(Context& ctx, Library& lib, const std::vector<std::string>& files) {
-  for (auto& r : lib.pc) r.selected = false;
-  bool ok = true;
-  for (const auto& f : files) {
-    int i = FindPcSong(lib.pc, lib.pcFolder, f);
-    if (i < 0) {
-      ctx.Fail("not a song of the PC song folder (" + lib.pcFolder.string() + "): " + f);
-      ok = false;
-    } else {
-      lib.pc[static_cast<size_t>(i)].selected = true;
-    }
-  }
-  return ok;
-}
-
 std::optional<uint16_t> ParseCode(const std::string& s) {
   if (s.empty() || s.size() > 5 || s.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
   unsigned long v = std::strtoul(s.c_str(), nullptr, 10);
@@ -280,6 +250,36 @@ int ClearCard(Context& ctx, std::vector<std::string>& a) {
 }
 
 }  // namespace
+
+// The row of the PC list of a file named on the command line (a path, or
+// a name in the PC song folder); -1 when it is none of the folder's songs.
+static int FindPcSong(const library::SongList& pc, const fs::path& folder, const std::string& arg) {
+  std::error_code ec;
+  for (const fs::path& candidate : {fs::path(arg), folder / arg}) {
+    if (!fs::is_regular_file(candidate, ec)) continue;
+    for (size_t i = 0; i < pc.size(); ++i) {
+      if (fs::equivalent(pc[i].fileName, candidate, ec)) return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
+// Selects the PC songs named; false (and the names shown) when one is no
+// song of the folder.
+bool SelectPcSongs(Context& ctx, Library& lib, const std::vector<std::string>& files) {
+  for (auto& r : lib.pc) r.selected = false;
+  bool ok = true;
+  for (const auto& f : files) {
+    int i = FindPcSong(lib.pc, lib.pcFolder, f);
+    if (i < 0) {
+      ctx.Fail("not a song of the PC song folder (" + lib.pcFolder.string() + "): " + f);
+      ok = false;
+    } else {
+      lib.pc[static_cast<size_t>(i)].selected = true;
+    }
+  }
+  return ok;
+}
 
 void RegisterTransferCommands(CommandTable& t) {
   t.push_back({{"send"}, "FILE...", "send songs of the PC song folder to the connected player or card",

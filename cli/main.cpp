@@ -5,9 +5,11 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "context/install_folder.h"
 #include "platform/latin1.h"
 #include "platform/paths.h"
 #include "platform/version.h"
+#include "shell/language.h"
 
 namespace kestro::cli {
 
@@ -15,9 +17,18 @@ Context::Context(AnswerMode mode) : ui(mode), profile(ProfilePath()) {}
 
 Env* Context::RequireInstall() {
   if (env_) return env_.get();
-  auto dir = ReadInstallPath(profile);
+  // Without an installation the first run lays one out from the shipped data.
+  FirstRunResult first = InstallFolderOrFirstRun(profile, ShippedDataDir());
+  if (first.laidOut) {
+    // Before the dictionary is read: the first run speaks the desktop's language.
+    SetFirstRunLanguage(profile, MessagesLocale());
+    std::fprintf(stderr, "Kestro: first run, install folder %s laid out (settings: %s)\n", first.installDir->c_str(),
+                 profile.Path().c_str());
+  }
+  auto dir = first.installDir;
   if (!dir) {
     ui.SystemMessage("Invalid Installation!", "Kestro - Error:", mb::kIconStop);
+    if (!first.problem.empty()) std::fprintf(stderr, "%s\n", first.problem.c_str());
     return nullptr;
   }
   if (!dict_.Load(*dir, profile, ui)) return nullptr;
@@ -107,6 +118,8 @@ int main(int argc, char** argv) {
   RegisterConvertCommands(table);
   RegisterCardCommands(table);
   RegisterTransferCommands(table);
+  RegisterPlayCommands(table);
+  RegisterFloppyCommands(table);
 
   std::vector<std::string> args(argv + 1, argv + argc);
   AnswerMode mode = AnswerMode::Ask;

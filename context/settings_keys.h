@@ -50,6 +50,14 @@ inline constexpr Key kList2Width{"ListSettings", "List2_Width", Type::Struct, ""
 inline constexpr Key kAgentShutdown{"SETTINGS", "zumagentshutdown", Type::Int, "", 1, 0};
 inline constexpr Key kKestroShutDownAsk{"SETTINGS", "KestroShutDown", Type::Int, "", 1, 0};
 
+// Playback and the floppy on this platform.
+// The General MIDI SoundFont that plays MF4 and MF3 songs; empty: the first
+// one of the usual places.
+inline constexpr Key kSoundFont{"Settings", "SoundFont", Type::Text, "", 0, 256};
+// The folder that stands for the floppy disk; empty: the first mounted
+// removable medium that is not the player's card.
+inline constexpr Key kFloppy{"PATH", "Floppy", Type::Text, "", 0, 256};
+
 // The player link on this platform.
 // Socket of a running player simulator; when set, the link uses it.
 inline constexpr Key kSimulator{"Link", "Simulator", Type::Text, "", 0, 256};

@@ -3,8 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace kestro::lzhuf {
 
@@ -100,6 +104,18 @@ class BitReader {
 
  private:
   void Refill() {
+    if (end_ - p_ >= 8) {
+      // A whole word, big-endian, below the bits still held; only its whole
+      // bytes count as read. The bits of the byte it cut into sit where the
+      // next word will put that byte again, so OR-ing it twice is harmless.
+      uint64_t w;
+      std::memcpy(&w, p_, 8);
+      if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap64(w);
+      buf_ |= w >> count_;
+      p_ += (63 - count_) >> 3;
+      count_ |= 56;
+      return;
+    }
     while (count_ <= 56) {
       uint64_t b = 0;
       if (p_ < end_) {
@@ -405,36 +421,35 @@ void Encoder::InsertNode(int r) {
   const uint8_t* key = &text_[r];
   int p = kWindow + 1 + key[0];
   Right(r) = Left(r) = kNil;
-  // The best match so far, kept in registers; a candidate of more than
-  // kThreshold bytes wins when it is longer, or as long and nearer. Chosen
-  // without branches, as the outcome changes from node to node.
-  int bestLength = 0;
-  int bestPosition = matchPosition_;
+  // The best match so far as one number, length above nearness
+  // (kWindow - distance), so that a candidate of more than kThreshold bytes
+  // wins when it is longer, or as long and nearer: the larger number. The
+  // outcome changes from node to node and no branch could guess it, so the
+  // search is written to leave the compiler none: a mask instead of the
+  // threshold test, a maximum, and the next node picked by a mask.
+  int best = 0;
   int next = Right(p);
   for (;;) {
     if (next == kNil) {
       // Right on equal or greater, left on smaller.
       sons_[2 * p + (cmp >= 0)] = static_cast<int16_t>(r);
       dad_[r] = static_cast<int16_t>(p);
-      matchLength_ = bestLength;
-      matchPosition_ = bestPosition;
-      return;
+      break;
     }
     p = next;
     // Both sons are fetched while the strings are compared; the comparison
     // then only picks one.
-    int left = Left(p);
-    int right = Right(p);
-    int i = CommonLength(key, &text_[p], &cmp);
-    int distance = ((r - p) & kMask) - 1;
-    bool better = i > kThreshold && (i > bestLength || (i == bestLength && distance < bestPosition));
-    bestPosition = better ? distance : bestPosition;
-    bestLength = better ? i : bestLength;
+    const int left = Left(p);
+    const int right = Right(p);
+    const int i = CommonLength(key, &text_[p], &cmp);
+    const int score = (i << 12 | (kWindow - ((r - p) & kMask))) & -static_cast<int>(i > kThreshold);
+    best = std::max(best, score);
     if (i >= kLookahead) break;
-    next = cmp >= 0 ? right : left;
+    next = left ^ ((left ^ right) & -static_cast<int>(cmp >= 0));
   }
-  matchLength_ = bestLength;
-  matchPosition_ = bestPosition;
+  matchLength_ = best >> 12;
+  if (best != 0) matchPosition_ = kWindow - (best & kMask) - 1;
+  if (next == kNil) return;
   // A full-length match: the new string takes the place of the old one.
   dad_[r] = dad_[p];
   Left(r) = Left(p);
@@ -502,6 +517,69 @@ bool Encoder::Encode(const uint8_t* data, size_t size, std::vector<uint8_t>& out
   });
 }
 
+// Hands the parse's tokens from its thread to the coding thread: a fixed
+// ring of blocks, so that the parse runs at most a few blocks ahead and the
+// memory stays small.
+class Encoder::TokenRing {
+ public:
+  struct Block {
+    Token tokens[kTokensPerBlock];
+    size_t count = 0;
+  };
+
+  // Parse side: copies a block in, waiting for room. False once the coding
+  // has stopped.
+  bool Put(const Token* tokens, size_t count) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return stopped_ || produced_ - consumed_ < kBlocks; });
+    if (stopped_) return false;
+    Block& b = blocks_[produced_ % kBlocks];
+    lock.unlock();
+    // The slot is the parse's until it is counted as produced.
+    std::memcpy(b.tokens, tokens, count * sizeof(Token));
+    b.count = count;
+    lock.lock();
+    ++produced_;
+    changed_.notify_all();
+    return true;
+  }
+  // Parse side: there will be no more blocks.
+  void Finish() {
+    std::lock_guard lock(mutex_);
+    finished_ = true;
+    changed_.notify_all();
+  }
+
+  // Coding side: the next block, or nullptr after the last one.
+  const Block* Next() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return finished_ || consumed_ < produced_; });
+    return consumed_ < produced_ ? &blocks_[consumed_ % kBlocks] : nullptr;
+  }
+  // Coding side: done with the block Next gave.
+  void Release() {
+    std::lock_guard lock(mutex_);
+    ++consumed_;
+    changed_.notify_all();
+  }
+  // Coding side: no more blocks wanted; the parse stops at its next block.
+  void Stop() {
+    std::lock_guard lock(mutex_);
+    stopped_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  static constexpr size_t kBlocks = 4;
+  Block blocks_[kBlocks];
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  size_t produced_ = 0;
+  size_t consumed_ = 0;
+  bool finished_ = false;
+  bool stopped_ = false;
+};
+
 bool Encoder::Encode(const uint8_t* data, size_t size, const Sink& sink) {
   if (size > kMaxDataSize) return false;
   // The writer's block is too large for the stack of every caller.
@@ -514,6 +592,44 @@ bool Encoder::Encode(const uint8_t* data, size_t size, const Sink& sink) {
 
   // Fresh tables for every body: the output depends only on the data.
   tree_.Start();
+  auto codeHere = [&] {
+    Parse(data, size, [&](const Token* tokens, size_t count) {
+      Code(tokens, count, *bits);
+      return bits->ok();
+    });
+    return bits->Finish();
+  };
+  if (size < kParallelFrom) return codeHere();
+
+  auto ring = std::make_unique<TokenRing>();
+  std::thread parser;
+  try {
+    parser = std::thread([this, data, size, &ring] {
+      Parse(data, size, [&ring](const Token* tokens, size_t count) { return ring->Put(tokens, count); });
+      ring->Finish();
+    });
+  } catch (const std::system_error&) {
+    return codeHere();  // no thread to be had: all of it here
+  }
+  // However the coding ends (a refusing sink, an exception from it), the
+  // parse is stopped and waited for before its tables and the ring go.
+  struct StopAndJoin {
+    TokenRing& ring;
+    std::thread& thread;
+    ~StopAndJoin() {
+      ring.Stop();
+      thread.join();
+    }
+  } stopAndJoin{*ring, parser};
+  while (const TokenRing::Block* block = ring->Next()) {
+    Code(block->tokens, block->count, *bits);
+    ring->Release();
+    if (!bits->ok()) break;
+  }
+  return bits->Finish();
+}
+
+void Encoder::Parse(const uint8_t* data, size_t size, const TokenSink& emit) {
   InitTree();
   matchPosition_ = matchLength_ = 0;
   int s = 0;
@@ -521,20 +637,24 @@ bool Encoder::Encode(const uint8_t* data, size_t size, const Sink& sink) {
   std::memset(text_, ' ', static_cast<size_t>(r));
   std::memset(text_ + r, 0, sizeof text_ - static_cast<size_t>(r));
 
+  auto block = std::make_unique<Token[]>(kTokensPerBlock);
+  size_t tokens = 0;
   size_t in = 0;
   int len = 0;
   while (len < kLookahead && in < size) text_[r + len++] = data[in++];
   for (int i = 1; i <= kLookahead; ++i) InsertNode(r - i);
   InsertNode(r);
   do {
-    bits->Reserve();
     if (matchLength_ > len) matchLength_ = len;
     if (matchLength_ <= kThreshold) {
       matchLength_ = 1;
-      EncodeSymbol(text_[r], *bits);
+      block[tokens++] = text_[r];
     } else {
-      EncodeSymbol(255 - kThreshold + matchLength_, *bits);
-      EncodePosition(static_cast<unsigned>(matchPosition_), *bits);
+      block[tokens++] = static_cast<Token>(255 - kThreshold + matchLength_) | static_cast<Token>(matchPosition_) << 16;
+    }
+    if (tokens == kTokensPerBlock) {
+      if (!emit(block.get(), tokens)) return;
+      tokens = 0;
     }
     int last = matchLength_;
     int i = 0;
@@ -556,14 +676,23 @@ bool Encoder::Encode(const uint8_t* data, size_t size, const Sink& sink) {
       r = (r + 1) & kMask;
       if (--len) InsertNode(r);
     }
-  } while (len > 0 && bits->ok());
-  return bits->Finish();
+  } while (len > 0);
+  if (tokens > 0) emit(block.get(), tokens);
+}
+
+void Encoder::Code(const Token* tokens, size_t count, BitWriter& bits) {
+  for (size_t i = 0; i < count; ++i) {
+    bits.Reserve();
+    const int symbol = static_cast<int>(tokens[i] & 0xFFFF);
+    EncodeSymbol(symbol, bits);
+    if (symbol > 255) EncodePosition(tokens[i] >> 16, bits);
+  }
 }
 
 // ---------------------------------------------------------------------------
 // Decoder
 
-Decoder::Decoder() { std::memset(text_, 0, sizeof text_); }
+Decoder::Decoder() = default;
 
 bool Decoder::SizeFits(uint32_t unpackedSize, size_t bodySize) {
   if (unpackedSize == 0) return true;
@@ -580,21 +709,32 @@ DecodeStatus Decoder::Decode(const uint8_t* body, size_t size, std::vector<uint8
   if (!SizeFits(total, size)) return DecodeStatus::SizeTooLarge;
 
   tree_.Start();
-  std::memset(text_, ' ', kWindow - kLookahead);
-  std::memset(text_ + kWindow - kLookahead, 0, kLookahead);
-  int r = kWindow - kLookahead;
-
   BitReader in(body + kSizeWordBytes, size - kSizeWordBytes);
+  // The output is its own window: it starts with what the window holds
+  // before the first byte (the spaces, then the zeros of the look-ahead, in
+  // the order a match reads them back), and a match copies from the bytes
+  // already there. Matches go a word at a time into room after the end.
+  constexpr size_t kBefore = kWindow;
+  constexpr size_t kAfter = 32;
+  static_assert(kAfter >= kLookahead + 3, "a match is copied in four words");
   // Room for what a body of this size usually holds (songs pack to a third
   // or more, random data not at all), grown as it fills beyond that, rather
   // than trusting the size word with a large allocation up front.
-  out.resize(std::min<size_t>(total, std::max<size_t>(size_t{1} << 20, 4 * size)));
-  uint8_t* o = out.data();
+  size_t room = std::min<size_t>(total, std::max<size_t>(size_t{1} << 20, 4 * size));
+  out.resize(kBefore + room + kAfter);
+  std::memset(out.data(), 0, kLookahead);
+  std::memset(out.data() + kLookahead, ' ', kWindow - kLookahead);
+  uint8_t* o = out.data() + kBefore;
   size_t count = 0;
+  auto fail = [&out] {
+    out.clear();
+    return DecodeStatus::Corrupt;
+  };
   while (count < total) {
-    if (out.size() - count < static_cast<size_t>(kLookahead)) {
-      out.resize(std::min<size_t>(total, std::max(out.size() * 2, count + kLookahead)));
-      o = out.data();
+    if (room - count < static_cast<size_t>(kLookahead)) {
+      room = std::min<size_t>(total, std::max(room * 2, count + kLookahead));
+      out.resize(kBefore + room + kAfter);
+      o = out.data() + kBefore;
     }
     // Down from the root, one bit per node, noting the way for the update.
     // The sons of the next node come from the grandsons of this one, so
@@ -613,27 +753,24 @@ DecodeStatus Decoder::Decode(const uint8_t* body, size_t size, std::vector<uint8
     int c = sons - kNodes;
     if (c < 256) {
       o[count++] = static_cast<uint8_t>(c);
-      text_[r] = static_cast<uint8_t>(c);
-      r = (r + 1) & kMask;
     } else {
-      int from = (r - static_cast<int>(in.Position()) - 1) & kMask;
-      int n = c - 255 + kThreshold;
-      if (static_cast<size_t>(n) > total - count) {
-        out.clear();
-        return DecodeStatus::Corrupt;
+      const size_t distance = in.Position() + 1;
+      const size_t n = static_cast<size_t>(c - 255 + kThreshold);
+      if (n > total - count) return fail();
+      uint8_t* to = o + count;
+      const uint8_t* from = to - distance;
+      if (distance >= 8) {
+        // Each word reads only bytes before the one it writes.
+        for (size_t k = 0; k < n; k += 8) std::memcpy(to + k, from + k, 8);
+      } else {
+        for (size_t k = 0; k < n; ++k) to[k] = from[k];
       }
-      for (int k = 0; k < n; ++k) {
-        uint8_t b = text_[(from + k) & kMask];
-        o[count++] = b;
-        text_[r] = b;
-        r = (r + 1) & kMask;
-      }
+      count += n;
     }
-    if (in.Overrun()) {
-      out.clear();
-      return DecodeStatus::Corrupt;
-    }
+    if (in.Overrun()) return fail();
   }
+  out.erase(out.begin(), out.begin() + kBefore);
+  out.resize(total);
   return DecodeStatus::Ok;
 }
 

@@ -119,19 +119,44 @@ class Encoder {
   // The same body handed to `sink` a block at a time, so that a large body
   // never has to be held whole. False when size does not fit the size word
   // (then nothing is handed over) or when the sink refused a block.
+  //
+  // The string matching never looks at the Huffman coding, so on inputs of
+  // some size a second thread does it and hands its choices (literal or
+  // match) over in blocks while this thread codes them; the sink is always
+  // called on the calling thread.
   bool Encode(const uint8_t* data, size_t size, const Sink& sink);
 
+  // Inputs shorter than this are parsed and coded on the calling thread: a
+  // thread would cost more than it saves.
+  static constexpr size_t kParallelFrom = 32 * 1024;
+
+  // A step of the parse: symbol (a literal byte or 253 + match length) in
+  // the low 16 bits, match position (distance - 1) in the high 16.
+  using Token = uint32_t;
+  static constexpr size_t kTokensPerBlock = 8192;
+
  private:
+  using TokenSink = std::function<bool(const Token* tokens, size_t count)>;
+  class TokenRing;
+  class BitWriter;
+
+  // The parse: the tokens of data[0..size) to `emit`, a block at a time,
+  // until it refuses one.
+  void Parse(const uint8_t* data, size_t size, const TokenSink& emit);
   void InitTree();
   void InsertNode(int r);
   void DeleteNode(int p);
 
-  class BitWriter;
+  // The coding: Huffman codes of the tokens, in order.
+  void Code(const Token* tokens, size_t count, BitWriter& bits);
   void EncodeSymbol(int symbol, BitWriter& bits);
   void EncodePosition(unsigned position, BitWriter& bits);
 
+  // The coding's tables; the parse's follow. With two threads each side
+  // touches only its own.
   HuffmanTree tree_;
   HuffmanTree::Path path_;
+
   uint8_t text_[kWindow + kLookahead - 1];
   // Binary search trees of the strings in the window: one root per first
   // byte (the right son of node kWindow + 1 + byte); kWindow is the empty
@@ -168,7 +193,6 @@ class Decoder {
  private:
   HuffmanTree tree_;
   HuffmanTree::Path path_;
-  uint8_t text_[kWindow];
 };
 
 }  // namespace kestro::lzhuf

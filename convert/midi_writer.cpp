@@ -74,9 +74,12 @@ void MidiFileWriter::write_event(std::span<const uint8_t> bytes, uint32_t time) 
   write_bytes(bytes);
 }
 
-bool MidiFileWriter::close() {
+bool MidiFileWriter::close() { return close_at(time_); }
+
+bool MidiFileWriter::close_at(uint32_t endTime) {
   if (!file_) return false;
-  const uint8_t end[4] = {0x00, 0xFF, 0x2F, 0x00};
+  write_delta(endTime > time_ ? endTime - time_ : 0);
+  const uint8_t end[3] = {0xFF, 0x2F, 0x00};
   Put(end, sizeof end, true);
   Flush();
   const uint8_t length[4] = {static_cast<uint8_t>(trackBytes_ >> 24), static_cast<uint8_t>(trackBytes_ >> 16),

@@ -39,6 +39,9 @@ class MidiFileWriter {
   // Ends the track (delta 0, FF 2F 00), fills in its length and the track
   // count, and closes the file. False when anything could not be written.
   bool close();
+  // The same with the end of the track at `endTime` (at the time written
+  // when that is later), so that a song keeps its closing rest.
+  bool close_at(uint32_t endTime);
 
   // Set on a time error or a failed write; callers end their loop on stopped().
   bool error() const { return error_; }

@@ -137,17 +137,8 @@ constexpr std::optional<CommandEntry> FindCommand(int id) {
   return std::nullopt;
 }
 
-// The actions whose windows come later (floppy, playback): their menu items
-// stay disabled and their identifiers do nothing yet.
-constexpr bool ActionAvailable(Action a) {
-  switch (a) {
-    case Action::StopPlayback:
-    case Action::ExportToFloppy:
-    case Action::ImportFromFloppy:
-      return false;
-    default:
-      return true;
-  }
-}
+// Every action has its window; kept as the one place that would hold back
+// a command whose window is missing.
+constexpr bool ActionAvailable(Action) { return true; }
 
 }  // namespace kestro::gui

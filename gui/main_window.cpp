@@ -14,9 +14,7 @@
 #include <QMenuBar>
 #include <QPrintDialog>
 #include <QPrinter>
-#include <QProcess>
 #include <QRadioButton>
-#include <QStandardPaths>
 #include <QGroupBox>
 #include <QScreen>
 #include <QScrollBar>
@@ -32,6 +30,7 @@
 #include "gui/search_dialog.h"
 #include "gui/hover_label.h"
 #include "gui/icons.h"
+#include "gui/karaoke_view.h"
 #include "gui/look.h"
 #include "gui/lost_link.h"
 #include "gui/menu_states.h"
@@ -47,7 +46,9 @@
 #include "library/song_texts.h"
 #include "platform/fileutil.h"
 #include "shell/commands.h"
+#include "shell/floppy.h"
 #include "shell/language.h"
+#include "shell/play_commands.h"
 #include "shell/setup_record.h"
 
 namespace kestro::gui {
@@ -78,7 +79,6 @@ MainWindow::MainWindow(Env& env, LinkChannels channels, QWidget* parent)
     : QMainWindow(parent), env_(env), qtUi_(dynamic_cast<QtUi*>(&env.ui)) {
   app_ = std::make_unique<App>(env_, std::move(channels), this);
   openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
-  startProgram = [](const QString& program, const QStringList& args) { return QProcess::startDetached(program, args); };
   setWindowTitle(QStringLiteral("Kestro"));
   QIcon icon = Icons::Icon(QStringLiteral("MainIcon"));
   if (!icon.isNull()) setWindowIcon(icon);
@@ -99,11 +99,20 @@ MainWindow::MainWindow(Env& env, LinkChannels channels, QWidget* parent)
   connect(&hoverTimer_, &QTimer::timeout, this, &MainWindow::HoverTick);
   raiseTimer_.setSingleShot(true);
   connect(&raiseTimer_, &QTimer::timeout, this, &MainWindow::RaiseTick);
+  playTimer_.setInterval(kPlayTickMs);
+  playTimer_.setTimerType(Qt::PreciseTimer);
+  connect(&playTimer_, &QTimer::timeout, this, &MainWindow::FollowPlayback);
+  app_->playback.SetView(this);
+  ShowPlayControls(false);
   resize(1100, 660);
 }
 
 MainWindow::~MainWindow() {
   StopTimers();
+  // The sound stops with the window that shows it.
+  app_->playback.SetView(nullptr);
+  app_->playback.StopPlayback();
+  playTimer_.stop();
   if (qtUi_) {
     qtUi_->statusLineChanged = nullptr;
     if (qtUi_->Owner() == this) qtUi_->SetOwner(nullptr);
@@ -135,9 +144,8 @@ void MainWindow::BuildWidgets() {
   play_->setText(QStringLiteral("Play"));
   stop_->setText(QStringLiteral("Stop"));
   internet_->setText(QStringLiteral("www"));
-  // Playback comes with the player's sound on the PC.
-  play_->setEnabled(false);
-  stop_->setEnabled(false);
+  connect(play_, &QAbstractButton::clicked, this, &MainWindow::PlayPressed);
+  connect(stop_, &QAbstractButton::clicked, this, [this] { OnCommand(kStopPlaybackAlias); });
   connect(internet_, &QAbstractButton::clicked, this, &MainWindow::OpenServerPage);
   auto* buttons = new QHBoxLayout;
   buttons->setSpacing(8);
@@ -210,6 +218,11 @@ void MainWindow::BuildWidgets() {
   grid->addLayout(under, 3, 2);
   statusLabels_[1]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   statusLabels_[1]->setMinimumWidth(90);
+
+  // Under everything, while an MF4 or MF3 song plays: the player's screen.
+  karaoke_ = new KaraokeView(backdrop);
+  karaoke_->hide();
+  grid->addWidget(karaoke_, 4, 0, 1, 3);
 
   hover_ = new HoverLabel(this);
 
@@ -779,6 +792,21 @@ void MainWindow::RunAction(Action action) {
     case Action::ImportFromPc:
       FileImport(app).ImportFromPc();
       break;
+    case Action::StopPlayback:
+      StopSong(app);
+      break;
+    case Action::SoundSettings:
+      OpenSoundSettings(app, app.starter);
+      break;
+    case Action::ExportToFloppy:
+      CopySelectionToRecords();
+      app.lib.outcomes.clear();
+      SaveSongsToFloppy(app);
+      break;
+    case Action::ImportFromFloppy:
+      app.lib.outcomes.clear();
+      LoadSongsFromFloppy(app);
+      break;
     case Action::SaveListCsv:
       ExportList();
       break;
@@ -793,13 +821,6 @@ void MainWindow::RunAction(Action action) {
       break;
     case Action::PlayerOptions:
       ShowPlayerOptions();
-      break;
-    case Action::SoundSettings:
-      OpenSoundSettings();
-      break;
-    case Action::StopPlayback:
-    case Action::ExportToFloppy:
-    case Action::ImportFromFloppy:
       break;
   }
 }
@@ -1067,35 +1088,42 @@ void MainWindow::OpenHelpPage() {
   openUrl(QUrl::fromLocalFile(FromPath(fs::absolute(page).string())));
 }
 
-std::vector<QStringList> MainWindow::SoundSettingsPrograms(const QString& desktop) {
-  std::vector<QStringList> gnome = {{QStringLiteral("gnome-control-center"), QStringLiteral("sound")}};
-  std::vector<QStringList> kde = {{QStringLiteral("systemsettings"), QStringLiteral("kcm_pulseaudio")},
-                                  {QStringLiteral("systemsettings5"), QStringLiteral("kcm_pulseaudio")}};
-  std::vector<QStringList> out;
-  const QString d = desktop.toUpper();
-  if (d.contains(QStringLiteral("KDE"))) out = kde;
-  else if (d.contains(QStringLiteral("GNOME")) || d.contains(QStringLiteral("UNITY"))) out = gnome;
-  out.push_back({QStringLiteral("pavucontrol")});
-  for (const auto& l : {gnome, kde}) {
-    for (const QStringList& p : l) {
-      if (std::find(out.begin(), out.end(), p) == out.end()) out.push_back(p);
-    }
-  }
-  return out;
+// --- Playback ---
+
+void MainWindow::PlayPressed() {
+  if (app_->cycle.busy || closed_) return;
+  CopySelectionToRecords();
+  PlaySelectedPcSong(*app_);
 }
 
-void MainWindow::OpenSoundSettings() {
-  if (!playQualityShown_) {
-    playQualityShown_ = true;
-    env_.ui.ShowMessage(env_.T("MSG_PLAY_QUALITY"), env_.T("MSG_CAPTION_INFO"), mb::kIconInformation);
+void MainWindow::ShowPlayControls(bool playing) {
+  // PLAY stays usable (a second song replaces the first); STOP only while
+  // something plays.
+  play_->setEnabled(true);
+  stop_->setEnabled(playing);
+  if (QAction* a = ActionFor(kStopPlaybackMenu)) a->setEnabled(playing);
+  if (playing) {
+    if (!playTimer_.isActive()) playTimer_.start();
+    return;
   }
-  for (const QStringList& p : SoundSettingsPrograms(qEnvironmentVariable("XDG_CURRENT_DESKTOP"))) {
-    QString exe = QStandardPaths::findExecutable(p.front());
-    if (!exe.isEmpty() && startProgram(exe, p.mid(1))) return;
+  playTimer_.stop();
+  karaoke_->SetSong(nullptr);
+  karaoke_->hide();
+}
+
+void MainWindow::FollowPlayback() {
+  Playback& playback = app_->playback;
+  if (playback.Ended()) {
+    StopSong(*app_);
+    return;
   }
-  // No sound settings on this desktop: as the shell's "file not found".
-  constexpr int kFileNotFound = 2;
-  ShowErrorWarning(env_, env_.TF("MSG_PLAY_ERROR", kFileNotFound));
+  // The song's screen is there once its sound has started.
+  std::shared_ptr<const KaraokeTimeline> song = playback.Karaoke();
+  if (song != karaoke_->Song()) {
+    karaoke_->SetSong(song);
+    karaoke_->setVisible(song != nullptr);
+  }
+  if (song) karaoke_->ShowAt(playTime_ ? playTime_() : playback.PositionSeconds());
 }
 
 // --- Closing ---
@@ -1118,6 +1146,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   }
   closed_ = true;
   StopTimers();
+  StopSong(*app_);
   hover_->hide();
   env_.ui.CloseGeneralMessage();
   if (splash_) splash_->close();

@@ -8,6 +8,10 @@
 // states), the hover labels (every 0.5 s) and a one-off raise after 3 s.
 // Every command goes through OnCommand by its identifier; the busy flag of
 // the cycle keeps a second operation from starting while one pumps events.
+//
+// While a song plays, a fourth timer follows its play time: the karaoke
+// panel under the lists shows the player's screen for that time, and the
+// controls return to rest when the song has ended.
 #pragma once
 
 #include <QMainWindow>
@@ -31,13 +35,14 @@ class QPrinter;
 namespace kestro::gui {
 
 class HoverLabel;
+class KaraokeView;
 class PictureButton;
 class QtUi;
 class Splash;
 class SongListView;
 class TransferArrows;
 
-class MainWindow : public QMainWindow, public ConnectionView {
+class MainWindow : public QMainWindow, public ConnectionView, public PlaybackView {
   Q_OBJECT
 
  public:
@@ -45,6 +50,9 @@ class MainWindow : public QMainWindow, public ConnectionView {
   static constexpr int kHoverTickMs = 500;
   static constexpr int kRaiseMs = 3000;
   static constexpr int kAboutSplashMs = 5000;
+  // How often the karaoke panel follows the song: often enough for a word
+  // to light up with its syllable.
+  static constexpr int kPlayTickMs = 30;
 
   // The state of the main tick besides the connection cycle's own.
   struct TickState {
@@ -90,6 +98,23 @@ class MainWindow : public QMainWindow, public ConnectionView {
   void RefreshListViews() override;
   void SetCentralArrows(int medium, Transport transport) override;
   void ClearPlayerListView() override;
+
+  // --- PlaybackView ---
+  void ShowPlayControls(bool playing) override;
+
+  // --- Playback ---
+  // The PLAY picture button: the selected PC song, with its words on the
+  // karaoke panel.
+  void PlayPressed();
+  // One step of the play timer: the karaoke panel at the song's play time;
+  // a song that has ended is stopped.
+  void FollowPlayback();
+  // Where the play time comes from (by default the sound heard so far).
+  void SetPlayTime(std::function<double()> seconds) { playTime_ = std::move(seconds); }
+  KaraokeView* Karaoke() const { return karaoke_; }
+  PictureButton* PlayButton() const { return play_; }
+  PictureButton* StopButton() const { return stop_; }
+  bool FollowingPlayback() const { return playTimer_.isActive(); }
 
   // --- The lists ---
   SongListView* PcView() const { return pcView_; }
@@ -148,11 +173,6 @@ class MainWindow : public QMainWindow, public ConnectionView {
   std::function<std::optional<PrintChoice>(QPrinter&)> answerPrint;
   // The desktop's browser for the help page and the web site.
   std::function<bool(const QUrl&)> openUrl;
-  // Starts a program of the desktop (the sound settings); false when it
-  // could not be started.
-  std::function<bool(const QString& program, const QStringList& args)> startProgram;
-  // The desktop's sound settings programs, the likeliest first.
-  static std::vector<QStringList> SoundSettingsPrograms(const QString& desktop);
 
  signals:
   void closed();
@@ -189,7 +209,6 @@ class MainWindow : public QMainWindow, public ConnectionView {
   void PrintLists();
   void ShowPlayerOptions();
   void OpenHelpPage();
-  void OpenSoundSettings();
   QString T(const char* key) const;
 
   Env& env_;
@@ -208,6 +227,9 @@ class MainWindow : public QMainWindow, public ConnectionView {
   QLabel* playerCaption_ = nullptr;
   PictureButton* play_ = nullptr;
   PictureButton* stop_ = nullptr;
+  KaraokeView* karaoke_ = nullptr;
+  QTimer playTimer_;
+  std::function<double()> playTime_;
   PictureButton* internet_ = nullptr;
   HoverLabel* hover_ = nullptr;
   std::map<int, QAction*> actions_;
@@ -229,8 +251,6 @@ class MainWindow : public QMainWindow, public ConnectionView {
   bool closeAfterOperation_ = false;
   // Select all leaves the matches of both lists selected.
   bool keepBothSelections_ = false;
-  // "MSG_PLAY_QUALITY" is said once a run.
-  bool playQualityShown_ = false;
   bool closed_ = false;
 };
 

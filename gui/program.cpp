@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "context/install_folder.h"
 #include "gui/file_import.h"
 #include "gui/look.h"
 #include "gui/main_window.h"
@@ -26,9 +27,11 @@ namespace kestro::gui {
 namespace fs = std::filesystem;
 
 const char* const kProgramUsage =
-    "Usage: kestro [--simulated] [--no-splash]\n"
+    "Usage: kestro [--simulated] [--no-splash] [FILE...]\n"
     "\n"
     "Kestro's window: the PC song folder and the connected Zumbla side by side.\n"
+    "Song files given (.MID .KAR .MF3 .MF4 .MP3) are imported into the PC song\n"
+    "folder as if dropped on it.\n"
     "  --simulated   connect to a simulated player (zumbla-sim, started and stopped\n"
     "                with the window; its 64 MB card lives in the settings folder)\n"
     "  --no-splash   open the window without the splash\n"
@@ -42,6 +45,7 @@ std::optional<ProgramOptions> ParseProgramOptions(const std::vector<std::string>
     if (a == "--simulated") o.simulated = true;
     else if (a == "--no-splash") o.splash = false;
     else if (a == "--help" || a == "-h") o.help = true;
+    else if (!a.empty() && a[0] != '-') o.files.push_back(a);
     else {
       *error = "unknown argument " + a;
       return std::nullopt;
@@ -61,7 +65,10 @@ void Program::Wait(int ms) {
 }
 
 std::optional<int> Program::Start() {
-  auto installDir = ReadInstallPath(profile_);
+  // Without an installation the first run lays one out from the shipped data
+  // and puts Kestro in the menu and on the desktop.
+  const ShortcutPlaces places{ExecutableDir(), CurrentUserFolders()};
+  auto installDir = InstallFolderOrFirstRun(profile_, ShippedDataDir(), &places).installDir;
   if (!installDir) {
     ui_.SystemMessage("Invalid Installation!", "Kestro - Error:", mb::kIconStop);
     return 1;
@@ -122,6 +129,11 @@ std::optional<int> Program::Start() {
   window_->raise();
   window_->activateWindow();
   window_->StartTimers();
+  if (!options_.files.empty()) {
+    QStringList files;
+    for (const auto& f : options_.files) files << QString::fromStdString(fs::absolute(f).string());
+    QTimer::singleShot(0, window_.get(), [w = window_.get(), files] { w->FilesDropped(ListSide::Pc, files); });
+  }
   return std::nullopt;
 }
 
@@ -150,7 +162,7 @@ int RunWithoutDisplay(const ProgramOptions& options) {
   TerminalUi ui(AnswerMode::No);
   RealClock clock;
   ProfileFile profile(ProfilePath());
-  auto installDir = ReadInstallPath(profile);
+  auto installDir = InstallFolderOrFirstRun(profile, ShippedDataDir()).installDir;
   if (!installDir) {
     ui.SystemMessage("Invalid Installation!", "Kestro - Error:", mb::kIconStop);
     return 1;

@@ -31,6 +31,9 @@ struct ProgramOptions {
   bool simulated = false;  // --simulated: start and use a simulated player
   bool splash = true;      // --no-splash: open the window at once
   bool help = false;
+  // Song files to import into the PC song folder once the window is up (the
+  // file manager's "Open with").
+  std::vector<std::string> files;
 };
 // The options, or nothing (with the reason in `error`) for an unknown one.
 std::optional<ProgramOptions> ParseProgramOptions(const std::vector<std::string>& args, std::string* error);

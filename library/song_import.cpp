@@ -54,7 +54,13 @@ class WorkFiles {
 ImportResult Failed(std::string reason) { return {ImportOutcome::Failed, {}, std::move(reason), std::nullopt}; }
 
 ImportResult CopyInto(Env& env, const fs::path& source, const fs::path& dest, bool stamp) {
-  if (!SameFile(source, dest) && !CopyFileOver(source, dest)) {
+  // A song of the same name stays whole until its replacement is.
+  const CopyResult copied = SameFile(source, dest) ? CopyResult::Done : CopyFileAtomic(source, dest);
+  if (copied == CopyResult::ReadFailed) {
+    ReportReadError(env, source.string());
+    return Failed("cannot read " + source.string());
+  }
+  if (copied == CopyResult::WriteFailed) {
     ReportWriteError(env, dest.string());
     return Failed("cannot write " + dest.string());
   }

@@ -52,10 +52,12 @@ bool WriteTextFile(const fs::path& path, std::string_view text) {
   return WriteBinaryFile(path, text.data(), text.size());
 }
 
-bool WriteFileAtomic(const fs::path& path, std::string_view data) {
-  std::error_code ec;
+namespace {
+
+// Writes `data` into a temporary file beside `path`, flushed to disk, and
+// renames it over `path`; the temporary file goes on failure.
+bool WriteThroughTemporary(const fs::path& path, std::string_view data) {
   fs::path dir = path.parent_path();
-  if (!dir.empty()) fs::create_directories(dir, ec);
   std::string tmpl = (dir.empty() ? fs::path(".") : dir).string() + "/." + path.filename().string() + ".XXXXXX";
   std::vector<char> name(tmpl.begin(), tmpl.end());
   name.push_back('\0');
@@ -86,6 +88,20 @@ bool WriteFileAtomic(const fs::path& path, std::string_view data) {
   if (ok && ::rename(name.data(), path.c_str()) != 0) ok = false;
   if (!ok) ::unlink(name.data());
   return ok;
+}
+
+}  // namespace
+
+bool WriteFileAtomic(const fs::path& path, std::string_view data) {
+  std::error_code ec;
+  if (!path.parent_path().empty()) fs::create_directories(path.parent_path(), ec);
+  return WriteThroughTemporary(path, data);
+}
+
+CopyResult CopyFileAtomic(const fs::path& from, const fs::path& to) {
+  auto data = ReadTextFile(from);
+  if (!data) return CopyResult::ReadFailed;
+  return WriteThroughTemporary(to, *data) ? CopyResult::Done : CopyResult::WriteFailed;
 }
 
 bool FileExists(const fs::path& path) {

@@ -36,6 +36,11 @@ bool FileExists(const std::filesystem::path& path);
 std::optional<uint64_t> FileSize(const std::filesystem::path& path);
 bool RemoveFile(const std::filesystem::path& path);  // true when it existed and went
 bool CopyFileOver(const std::filesystem::path& from, const std::filesystem::path& to);
+// A copy that is whole or not there: written beside `to` under a temporary
+// name and renamed over it, so that a source that vanishes midway (a disk
+// taken out) leaves `to` as it was. The folder of `to` must exist.
+enum class CopyResult { Done, ReadFailed, WriteFailed };
+CopyResult CopyFileAtomic(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // An exclusive lock held for the life of the object (flock on a lock file).
 class FileLock {

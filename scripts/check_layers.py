@@ -27,7 +27,8 @@ STANDS_ON = {
     "cardfs": ["link"],
     "convert": ["context"],
     "library": ["cardfs", "convert"],
-    "shell": ["library"],
+    "playback": ["convert"],
+    "shell": ["library", "playback"],
     # Front ends.
     "cli": ["shell"],
     "gui": ["shell"],

@@ -3,8 +3,8 @@
 # bench. Quick when everything is in place.
 set -eu
 
-build_pkgs="build-essential cmake ninja-build pkg-config libgtest-dev libusb-1.0-0-dev libftdi1-2 libcurl4-openssl-dev qt6-base-dev qt6-svg-dev"
-test_pkgs="dosfstools mtools python3-mido python3-mutagen abcmidi librsvg2-bin xvfb xauth poppler-utils"
+build_pkgs="build-essential cmake ninja-build pkg-config libgtest-dev libusb-1.0-0-dev libftdi1-2 libcurl4-openssl-dev libfluidsynth-dev libmpg123-dev libsdl2-dev fluid-soundfont-gm qt6-base-dev qt6-svg-dev librsvg2-bin"
+test_pkgs="dosfstools mtools python3-mido python3-mutagen abcmidi sox libsox-fmt-mp3 timgm6mb-soundfont xvfb xauth lintian appstream desktop-file-utils poppler-utils"
 
 want="$build_pkgs"
 for purpose in "$@"; do

@@ -15,7 +15,8 @@ App::App(Env& e, LinkChannels channels, ConnectionView* v)
       player(link),
       sectors(link),
       card(sectors, player),
-      firmware(link, cycle, starter) {
+      firmware(link, cycle, starter),
+      playback(e) {
   lib.card = &card;
   // A formatted card gets the player's structure at once.
   card.createStructure = [this](CardFs&) { return lib.CreateStructureOnFormattedCard(); };
@@ -40,6 +41,13 @@ bool App::RequirePlayerReady() {
   if (cycle.PlayerReady()) return true;
   env.ui.ShowMessage(env.T("MSG_ZUMNET_BUSY"), env.T("MSG_ERROR"), mb::kIconStop);
   return false;
+}
+
+bool ShutdownRequested(const Env& env) { return env.GetInt(settings::kKestroShutdown) != 0; }
+
+void WriteExitKeys(Env& env) {
+  env.WriteInt(settings::kKestroActive, 0);
+  env.WriteInt(settings::kKestroShutdown, 0);
 }
 
 void ShowVersion(Env& env) {

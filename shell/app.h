@@ -6,12 +6,14 @@
 #include <memory>
 
 #include "cardfs/card_fs.h"
+#include "convert/convert_context.h"
 #include "library/library.h"
 #include "platform/process.h"
 #include "link/firmware.h"
 #include "link/ftdi.h"
 #include "link/link.h"
 #include "link/player.h"
+#include "playback/playback.h"
 #include "shell/connection.h"
 #include "context/env.h"
 
@@ -36,6 +38,11 @@ class App {
   CardFs card;
   DetachedStarter starter;
   Firmware firmware;
+  // The conversion's state for the whole run (its questions' answers).
+  ConvertContext conversion;
+  // Songs played on the PC; "MSG_PLAY_QUALITY" is shown once a run.
+  Playback playback;
+  bool playQualityShown = false;
 
   // The start of a session with the PC song list, as the program's start
   // does it: the songs waiting in NEW_MF4 and DOWNLOAD_MF4 move into the PC
@@ -51,6 +58,13 @@ class App {
   // caption "MSG_ERROR", stop icon).
   bool RequirePlayerReady();
 };
+
+// Between programs: another program (the uninstaller) asks a running Kestro
+// to close by setting Settings/"KESTROSHUTDOWN"; the window looks on each
+// tick and ends. Its last act writes that key and the liveness key
+// "KESTROACTIVE" back to 0, which is the answer the asking program waits for.
+bool ShutdownRequested(const Env& env);
+void WriteExitKeys(Env& env);
 
 // The version command of the main window: "MSG_ZUMSOFT_VERSION" with the
 // build's version, caption "MSG_CAPTION_INFO", information icon.

@@ -37,10 +37,31 @@ TEST_F(Cli, UsageAndHelp) {
   EXPECT_NE(h.out.find("Usage: kestro-cli text KEY [N]"), std::string::npos);
 }
 
-TEST_F(Cli, WithoutInstallationTheProgramsStop) {
-  auto r = Cmd({"text", "MSG_OK"});
+TEST_F(Cli, WithoutInstallationNorShippedDataTheProgramsStop) {
+  TempDir noData;
+  auto r = testing::Run({testing::BuiltProgram("kestro-cli").string(), "text", "MSG_OK"},
+                        {{"ZUMBLA_HOME", home.path().string()}, {"KESTRO_DATA_DIR", noData.path().string()}});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("Kestro - Error: Invalid Installation!"), std::string::npos);
+  EXPECT_NE(r.err.find("shipped data not found"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(home / "Kestro"));
+  EXPECT_EQ(Cmd({"ini", "get", "PATH", "Installpath", "?"}).out, "?\n");
+}
+
+TEST_F(Cli, FirstRunLaysOutTheInstallFolderWithoutAsking) {
+  auto r = testing::Run({testing::BuiltProgram("kestro-cli").string(), "--no", "text", "MSG_CANCEL"},
+                        {{"ZUMBLA_HOME", home.path().string()}, {"LC_ALL", ""}, {"LC_MESSAGES", ""}, {"LANG", "en_GB.UTF-8"}});
+  ASSERT_EQ(r.status, 0) << r.err;
+  // In the desktop's language.
+  EXPECT_EQ(r.out, "Cancel\n");
+  EXPECT_NE(r.err.find("first run"), std::string::npos);
+  EXPECT_EQ(Cmd({"ini", "get", "PATH", "Installpath"}).out, (home / "Kestro").string() + "\n");
+  for (const char* name : {"DICT.DIC", "MBRPBR.DAT", "MIDI.DBF", "Artist.dat", "genere.dat"})
+    EXPECT_EQ(testing::ReadFileOrEmpty(home / "Kestro" / name), testing::ReadFileOrEmpty(testing::BuiltDataDir() / name))
+        << name;
+  // Once only: the next command finds the installation.
+  auto again = Cmd({"text", "MSG_OK"});
+  EXPECT_EQ(again.err.find("first run"), std::string::npos);
 }
 
 TEST_F(Cli, InstallThenLookUpTexts) {

@@ -47,8 +47,8 @@ Shipped LoadShipped() {
 void ScanCode(std::set<std::string>* keys, std::set<std::string>* bases) {
   const std::regex keyRe("\"((MSG|ZUMBLA_REPROG|UNINSTALL_ID|IDC)_[A-Z0-9_]*[A-Z0-9])\"");
   const std::regex baseRe("GetNumberedText\\(\\s*\"([A-Z0-9_]+)\"");
-  for (const char* top : {"platform", "context", "shell", "link", "cardfs", "library", "convert", "sim", "harvo", "uninstall",
-                          "cli", "gui"}) {
+  for (const char* top : {"platform", "context", "shell", "link", "cardfs", "library", "convert", "playback", "sim",
+                          "harvo", "uninstall", "cli", "gui"}) {
     fs::path root = testing::SourceDir() / top;
     if (!fs::exists(root)) continue;
     for (const auto& e : fs::recursive_directory_iterator(root)) {
@@ -160,9 +160,10 @@ const char* const kRequiredKeys[] = {
     "MSG_DIALOG_INSERT_FLOPPY", "MSG_PROGRESS_TITLE_SAVING_TO_FLOPPY", "MSG_PROGRESS_TITLE_LOADING_FROM_FLOPPY",
     "MSG_NO_MF4_IN_THIS_FLOPPY", "MSG_IMPORTING_FROM_FLOPPY", "MSG_1_SONG_IMPORTED_FROM_FLOPPY",
     "MSG_N_SONGS_IMPORTED_FROM_FLOPPY", "MSG_NO_SONG_HD_SELECTED", "MSG_PLAY_QUALITY", "MSG_PLAY_ERROR",
-    "MSG_OPEN_ERR", "MSG_WRITE_ERR",
+    "MSG_OPEN_ERR", "MSG_WRITE_ERR", "MSG_NO_FLOPPY_FOLDER",
     // Uninstaller
     "IDC_ARE_YOU_SURE_TO_UNINSTALL", "UNINSTALL_IDOK", "UNINSTALL_IDCANCEL", "MSG_WINDOWS_MUST_BE_RESTARTED",
+    "MSG_UNINSTALL_TITLE", "MSG_NO_RESTART_NEEDED", "MSG_UNINSTALL_PACKAGE", "MSG_UNINSTALL_SONGS",
 };
 
 // Families looked up as BASE_0 .. BASE_(count-1).
@@ -222,6 +223,8 @@ const Signature kSignatures[] = {
     {"MSG_N_SONGS_IMPORTED_FROM_FLOPPY", "d"},            // song count
     {"MSG_PLAY_ERROR", "d"},                              // error number
     {"MSG_OPEN_ERR", "s"},                                // input path
+    {"MSG_UNINSTALL_PACKAGE", "s"},                       // the package manager's command
+    {"MSG_UNINSTALL_SONGS", "sd"},                        // PC song folder, song count
 };
 
 std::vector<std::string> RequiredKeys() {

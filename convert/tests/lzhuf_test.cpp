@@ -163,6 +163,76 @@ TEST(Lzhuf, BodiesGoToASinkInBlocks) {
   EXPECT_TRUE(again == whole);
 }
 
+// Random bytes whose parse is exactly `tokens` literals and matches: random
+// data has a three-byte match now and then, so the length is read off the
+// parse of a longer input and checked.
+Bytes WithTokens(size_t tokens, uint32_t seed) {
+  Bytes all = RandomBytes(tokens + 64, seed);
+  auto ref = std::make_unique<ReferenceLzhuf>();
+  ref->Encode(all);
+  size_t n = 0;
+  for (size_t k = 0; k < tokens; ++k) n += ref->symbols[k] < 256 ? 1 : static_cast<size_t>(ref->symbols[k] - 253);
+  for (; n <= all.size(); ++n) {
+    Bytes data(all.begin(), all.begin() + static_cast<long>(n));
+    ref->Encode(data);
+    if (ref->symbols.size() == tokens) return data;
+  }
+  ADD_FAILURE() << "no input of " << tokens << " tokens";
+  return {};
+}
+
+TEST(Lzhuf, ParseHandedOverInBlocksIsTheSameBody) {
+  // Larger inputs are parsed on a second thread and handed over a block of
+  // tokens at a time through a ring of four: bodies whose parse ends on
+  // either side of a block and of a full ring, and inputs on either side of
+  // the size where the second thread starts.
+  const size_t block = lzhuf::Encoder::kTokensPerBlock;
+  std::vector<Bytes> inputs;
+  for (size_t tokens : {block - 1, block, block + 1, 4 * block - 1, 4 * block, 4 * block + 1, 5 * block}) {
+    inputs.push_back(WithTokens(tokens, static_cast<uint32_t>(tokens)));
+  }
+  for (size_t n : {lzhuf::Encoder::kParallelFrom - 1, lzhuf::Encoder::kParallelFrom}) {
+    inputs.push_back(MidiLike(n, static_cast<uint32_t>(n)));
+    inputs.back().resize(n);
+    inputs.push_back(RandomBytes(n, static_cast<uint32_t>(n)));
+  }
+  auto enc = std::make_unique<lzhuf::Encoder>();
+  for (const Bytes& data : inputs) {
+    SCOPED_TRACE(data.size());
+    auto ref = std::make_unique<ReferenceLzhuf>();
+    Bytes body;
+    ASSERT_TRUE(enc->Encode(data.data(), data.size(), body));
+    EXPECT_TRUE(body == ref->Encode(data));
+    Bytes back;
+    ASSERT_EQ(DecodeBody(body, back), lzhuf::DecodeStatus::Ok);
+    EXPECT_TRUE(back == data);
+  }
+}
+
+TEST(Lzhuf, SinkRunsOnTheCallingThreadAndMayThrow) {
+  Bytes data = MidiLike(300000, 62);
+  Bytes whole = EncodeBody(data);
+  auto enc = std::make_unique<lzhuf::Encoder>();
+  const auto caller = std::this_thread::get_id();
+  bool elsewhere = false;
+  Bytes pieces;
+  ASSERT_TRUE(enc->Encode(data.data(), data.size(), [&](const uint8_t* b, size_t n) {
+    elsewhere = elsewhere || std::this_thread::get_id() != caller;
+    pieces.insert(pieces.end(), b, b + n);
+    return true;
+  }));
+  EXPECT_FALSE(elsewhere);
+  EXPECT_TRUE(pieces == whole);
+
+  // A sink that throws: the parse is stopped and waited for, the exception
+  // reaches the caller, and the coder is fine for the next body.
+  struct Full {};
+  EXPECT_THROW(enc->Encode(data.data(), data.size(), [](const uint8_t*, size_t) -> bool { throw Full{}; }), Full);
+  Bytes again;
+  ASSERT_TRUE(enc->Encode(data.data(), data.size(), again));
+  EXPECT_TRUE(again == whole);
+}
+
 TEST(Lzhuf, KnownBodies) {
   // Empty: only the size word.
   EXPECT_EQ(EncodeBody({}), (Bytes{0, 0, 0, 0}));

@@ -16,11 +16,13 @@
 #include <map>
 #include <memory>
 
+#include "context/install_folder.h"
 #include "gui/commands.h"
 #include "gui/file_import.h"
 #include "gui/single_instance.h"
 #include "gui/main_window.h"
 #include "gui/menu_states.h"
+#include "gui/program.h"
 #include "gui/look.h"
 #include "gui/qt_ui.h"
 #include "gui/song_list_view.h"
@@ -162,6 +164,7 @@ class Window : public QObject {
   void demoSongsOnlyIntoAnEmptyFolder();
   void withoutADisplayTheListsComeAsText();
   void theLanguageMenuKeepsTheChoiceForTheNextStart();
+  void aFirstStartLaysOutTheInstallFolderAndTakesFiles();
 };
 
 void Window::everyIdentifierReachesItsCommand() {
@@ -273,8 +276,7 @@ void Window::everyIdentifierReachesItsCommand() {
     QVERIFY(!r.window->isVisible());
   }
   {
-    // The commands whose windows come later (playback, floppy): disabled,
-    // and they do nothing.
+    // Every dialog is there: the menu items of the dialogs are enabled.
     Rig r;
     r.Fill(pcSongs(), {});
     r.Medium(1);
@@ -282,10 +284,8 @@ void Window::everyIdentifierReachesItsCommand() {
     for (int id : {104, 107, 1004, 1112, 40011, 40044, 1111, 40002, 40045, 40022, 40030}) {
       if (QAction* a = r.window->ActionFor(id)) QVERIFY2(a->isEnabled(), qPrintable(QString::number(id)));
     }
-    for (int id : {1014, 1113, 40016, 40059, 40060}) {
-      QVERIFY2(!r.window->OnCommand(id), qPrintable(QString::number(id)));
-      if (QAction* a = r.window->ActionFor(id)) QVERIFY2(!a->isEnabled(), qPrintable(QString::number(id)));
-    }
+    // The stop commands run with nothing playing, and say nothing.
+    for (int id : {1014, 1113, 40016}) QVERIFY2(r.window->OnCommand(id), qPrintable(QString::number(id)));
     QVERIFY(r.shown.empty());
   }
 }
@@ -615,6 +615,38 @@ void Window::theLanguageMenuKeepsTheChoiceForTheNextStart() {
   QCOMPARE(r.profile.GetString("SETTINGS", "CURRLANGUAGE", ""), std::string("ENGLISH"));
   QVERIFY(r.Showed(r.T("MSG_LANGUAGE_NEXT_START")));
   QVERIFY(items[1]->isChecked());
+}
+
+void Window::aFirstStartLaysOutTheInstallFolderAndTakesFiles() {
+  // A user who never ran Kestro (a package just installed): the window lays
+  // out the install folder from the shipped data without asking, and fills
+  // the PC song folder with the demo songs.
+  testing::TempDir home;
+  const std::map<std::string, std::string> noDisplay = {{"ZUMBLA_HOME", home.path().string()},
+                                                        {"DISPLAY", ""},
+                                                        {"WAYLAND_DISPLAY", ""},
+                                                        {"QT_QPA_PLATFORM", ""},
+                                                        {"LC_ALL", ""},
+                                                        {"LC_MESSAGES", ""},
+                                                        {"LANG", "en_US.UTF-8"}};
+  auto run = testing::Run({testing::BuiltProgram("kestro").string()}, noDisplay);
+  QVERIFY2(run.status == 0, (run.out + run.err).c_str());
+  ProfileFile profile(home.path() / "Zumbla.INI");
+  const fs::path install = home.path() / "Kestro";
+  QCOMPARE(profile.GetString("PATH", "Installpath", "?"), install.string());
+  QCOMPARE(profile.GetString("SETTINGS", "CURRLANGUAGE", "?"), std::string("ENGLISH"));
+  for (const char* name : kLaidOutFiles) QVERIFY2(fs::is_regular_file(install / name), name);
+  QVERIFY2(run.out.find("PC song folder (5 songs)") != std::string::npos, run.out.c_str());
+
+  // Files named on the command line ("Open with") are songs to import; an
+  // unknown option is still refused.
+  std::string error;
+  auto o = ParseProgramOptions({"--no-splash", "/music/a.kar", "b.mid"}, &error);
+  QVERIFY(o.has_value());
+  QVERIFY(!o->splash);
+  QCOMPARE(o->files, (std::vector<std::string>{"/music/a.kar", "b.mid"}));
+  QVERIFY(!ParseProgramOptions({"a.kar", "--bogus"}, &error).has_value());
+  QVERIFY(error.find("--bogus") != std::string::npos);
 }
 
 QTEST_MAIN(Window)

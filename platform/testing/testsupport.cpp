@@ -239,6 +239,8 @@ std::string ReadFileOrEmpty(const fs::path& p) {
 }
 
 void WriteFileOrDie(const fs::path& p, const std::string& data) {
+  std::error_code ec;
+  if (p.has_parent_path()) fs::create_directories(p.parent_path(), ec);
   std::ofstream out(p, std::ios::binary);
   out.write(data.data(), static_cast<std::streamsize>(data.size()));
   if (!out) throw std::runtime_error("cannot write " + p.string());

@@ -90,6 +90,7 @@ class HttpServer {
 std::string Python3();
 
 std::string ReadFileOrEmpty(const std::filesystem::path& p);
+// Makes the folders on the way.
 void WriteFileOrDie(const std::filesystem::path& p, const std::string& data);
 
 }  // namespace kestro::testing
