@@ -4,6 +4,7 @@
 
 #include "cli/app_session.h"
 #include "library/lists.h"
+#include "library/print_layout.h"
 #include "library/song_texts.h"
 #include "platform/charmap.h"
 #include "platform/fileutil.h"
@@ -231,6 +232,31 @@ int ExportCsv(Context& ctx, std::vector<std::string>& a) {
   return kOk;
 }
 
+int Print(Context& ctx, std::vector<std::string>& a) {
+  bool pc = TakeFlag(a, "--pc");
+  bool player = TakeFlag(a, "--player");
+  if (a.size() != 1 || UnknownOption(a) || (pc && player)) return Usage("print OUT.pdf [--pc|--player]");
+  auto s = LoadBothLists(ctx, !pc);
+  if (!s) return kFailed;
+  App& app = s->app;
+  const int medium = app.cycle.currentMedium;
+  if (!pc && medium < 0) return ctx.Fail("no player or card found (use --pc for the PC list)");
+  // In the order the window shows the list.
+  library::SortOrder order = library::LoadSortOrder(app.env.profile);
+  library::SongList& list = pc ? app.lib.pc : app.lib.player;
+  library::SortList(list, pc, pc ? order.pcColumn : order.playerColumn,
+                    (pc ? order.pcDescending : order.playerDescending) != 0);
+  auto print = library::PrepareListPrint(app.env, list, pc, medium, false);
+  if (!print) return kFailed;
+  fs::path out = fs::absolute(a[0]);
+  int pages = 0, perPage = 0;
+  if (!library::WritePdfList(out, print->job, print->documentName, &pages, &perPage))
+    return ctx.Fail("cannot write " + out.string());
+  std::printf("%zu songs on %d pages of at most %d songs: %s\n", print->job.rows.size(), pages, perPage,
+              ShownName(out.string()).c_str());
+  return kOk;
+}
+
 int CardStructure(Context& ctx, std::vector<std::string>& a) {
   if (!a.empty()) return Usage("card structure");
   auto s = OpenApp(ctx);
@@ -289,6 +315,10 @@ void RegisterLibraryCommands(CommandTable& t) {
                Search});
   t.push_back({{"export-csv"}, "FILE [--pc|--player]", "write a list as semicolon-separated text",
                "The player list by default (the connected medium), the PC list with --pc.", ExportCsv});
+  t.push_back({{"print"}, "OUT.pdf [--pc|--player]", "print a list into a PDF file, as the window prints it",
+               "The player list by default (the connected medium), the PC list with --pc. A4 pages,\n"
+               "title and performer in two columns, in the list's saved sort order.",
+               Print});
 }
 
 }  // namespace kestro::cli

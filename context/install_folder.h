@@ -15,7 +15,8 @@ namespace kestro {
 
 // What the first run copies from the shipped data (DICT.DIC first: without
 // it no program starts).
-inline constexpr const char* kLaidOutFiles[] = {"DICT.DIC", "MBRPBR.DAT", "MIDI.DBF", "Artist.dat", "genere.dat"};
+inline constexpr const char* kLaidOutFiles[] = {"DICT.DIC",   "MBRPBR.DAT", "MIDI.DBF",      "Artist.dat",
+                                                "genere.dat", "Kestro.html", "Kestro_en.html"};
 
 // Files that the operations write into the install folder beside those: the
 // local copies of the card's index and setup files, the firmware files and

@@ -2,6 +2,7 @@
 
 #include <QActionGroup>
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QGuiApplication>
@@ -11,6 +12,10 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QRadioButton>
+#include <QGroupBox>
 #include <QScreen>
 #include <QScrollBar>
 #include <QUrl>
@@ -19,6 +24,10 @@
 
 #include "gui/backdrop.h"
 #include "gui/file_import.h"
+#include "gui/file_info_dialog.h"
+#include "gui/list_printer.h"
+#include "gui/options_dialog.h"
+#include "gui/search_dialog.h"
 #include "gui/hover_label.h"
 #include "gui/icons.h"
 #include "gui/karaoke_view.h"
@@ -33,10 +42,14 @@
 #include "gui/transfer_arrows.h"
 #include "library/lists.h"
 #include "library/pc_folder.h"
+#include "library/print_layout.h"
+#include "library/song_texts.h"
+#include "platform/fileutil.h"
 #include "shell/commands.h"
 #include "shell/floppy.h"
 #include "shell/language.h"
 #include "shell/play_commands.h"
+#include "shell/setup_record.h"
 
 namespace kestro::gui {
 
@@ -65,6 +78,7 @@ constexpr int kRetryDropMs = 200;
 MainWindow::MainWindow(Env& env, LinkChannels channels, QWidget* parent)
     : QMainWindow(parent), env_(env), qtUi_(dynamic_cast<QtUi*>(&env.ui)) {
   app_ = std::make_unique<App>(env_, std::move(channels), this);
+  openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
   setWindowTitle(QStringLiteral("Kestro"));
   QIcon icon = Icons::Icon(QStringLiteral("MainIcon"));
   if (!icon.isNull()) setWindowIcon(icon);
@@ -215,7 +229,7 @@ void MainWindow::BuildWidgets() {
   connect(pcView_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           [this](const QItemSelection& selected, const QItemSelection&) {
             // Only one list has a selection at a time.
-            if (!selected.isEmpty()) {
+            if (!selected.isEmpty() && !keepBothSelections_) {
               playerView_->clearSelection();
               playerView_->setCurrentIndex({});
             }
@@ -223,7 +237,7 @@ void MainWindow::BuildWidgets() {
           });
   connect(playerView_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           [this](const QItemSelection& selected, const QItemSelection&) {
-            if (!selected.isEmpty()) {
+            if (!selected.isEmpty() && !keepBothSelections_) {
               pcView_->clearSelection();
               pcView_->setCurrentIndex({});
             }
@@ -242,6 +256,7 @@ void MainWindow::BuildWidgets() {
           [this](const QStringList& f) { FilesDropped(ListSide::Pc, f); }, Qt::QueuedConnection);
   connect(playerModel_, &SongListModel::filesDropped, this,
           [this](const QStringList& f) { FilesDropped(ListSide::Player, f); }, Qt::QueuedConnection);
+  connect(pcView_, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& i) { ShowFileInfo(i.row()); });
   connect(pcView_, &SongListView::deletePressed, this, [this] { DeleteKeyPressed(ListSide::Pc); });
   connect(playerView_, &SongListView::deletePressed, this, [this] { DeleteKeyPressed(ListSide::Player); });
   connect(arrows_, &TransferArrows::toPlayerClicked, this, [this] {
@@ -719,7 +734,7 @@ void MainWindow::OpenServerPage() {
   if (app_->cycle.busy) return;
   QString server = FromLatin1(env_.GetText(settings::kServerPath));
   QUrl url = QUrl::fromUserInput(server);
-  if (url.isValid()) QDesktopServices::openUrl(url);
+  if (url.isValid()) openUrl(url);
 }
 
 // --- Commands ---
@@ -793,10 +808,19 @@ void MainWindow::RunAction(Action action) {
       LoadSongsFromFloppy(app);
       break;
     case Action::SaveListCsv:
+      ExportList();
+      break;
     case Action::HelpPage:
+      OpenHelpPage();
+      break;
     case Action::Search:
+      ShowSearchDialog();
+      break;
     case Action::Print:
+      PrintLists();
+      break;
     case Action::PlayerOptions:
+      ShowPlayerOptions();
       break;
   }
 }
@@ -839,6 +863,20 @@ void MainWindow::ShowSystemInfo() {
   std::string text = "Kestro release 1.3\n\n";
   ZumblaInfo info;
   if (app_->player.GetZumblaInfo(info)) text += env_.TF("MSG_ZUMBLA_OSVER", info.Release());
+  // The player's card as it identified itself when it was mounted.
+  if (app_->cycle.currentMedium == 1 && app_->card.Mounted()) {
+    const auto& id = app_->card.Volume().identify;
+    auto word = [&id](size_t w) { return static_cast<uint32_t>(id[2 * w] | id[2 * w + 1] << 8); };
+    auto idText = [&id](size_t offset, size_t size) {
+      std::string t(reinterpret_cast<const char*>(id.data() + offset), size);
+      t = t.substr(0, t.find('\0'));
+      size_t b = t.find_first_not_of(' '), e = t.find_last_not_of(' ');
+      return b == std::string::npos ? std::string("-") : t.substr(b, e - b + 1);
+    };
+    const uint64_t sectors = static_cast<uint64_t>(word(7)) << 16 | word(8);
+    text += env_.TF("MSG_CARD_IDENTIFICATION", idText(54, 40), idText(20, 20),
+                    static_cast<int>(sectors * 512 / (1024 * 1024)));
+  }
   env_.ui.ShowMessage(text, "System Info", mb::kIconInformation);
 }
 
@@ -853,6 +891,201 @@ void MainWindow::UpdateFirmware() {
     cycle.reprogramRequest = false;
   }
   UpdateMenuStates();
+}
+
+// --- Search ---
+
+library::SongList MainWindow::ViewOrder(ListSide side) const {
+  const SongListModel* model = side == ListSide::Pc ? pcModel_ : playerModel_;
+  library::SongList out;
+  out.reserve(static_cast<size_t>(model->rowCount()));
+  for (int row = 0; row < model->rowCount(); ++row) {
+    if (const library::SongRecord* r = model->RecordOfRow(row)) out.push_back(*r);
+  }
+  return out;
+}
+
+void MainWindow::ShowSearchDialog() {
+  SearchDialog dialog(*this);
+  dialog.exec();
+}
+
+void MainWindow::FindNextMatch(const std::string& text) {
+  pcView_->clearSelection();
+  playerView_->clearSelection();
+  library::SearchHit hit{};
+  switch (library::FindNext(searchState, ViewOrder(ListSide::Pc), ViewOrder(ListSide::Player), text, &hit)) {
+    case library::SearchOutcome::NoListChecked:
+      env_.ui.ShowMessage(env_.T("MSG_SEARCH_SPECIFY_AT_LEAST_A_LIST"), env_.T("MSG_CAPTION_WARNING"),
+                          mb::kIconExclamation);
+      return;
+    case library::SearchOutcome::NotFound:
+      env_.ui.ShowMessage(env_.T("MSG_SEARCH_TEXT_NOT_FOUND"), env_.T("MSG_CAPTION_WARNING"), mb::kIconExclamation);
+      return;
+    case library::SearchOutcome::Found:
+      break;
+  }
+  SongListView* view = hit.list == 0 ? pcView_ : playerView_;
+  QModelIndex index = view->model()->index(hit.row, 0);
+  view->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  view->scrollTo(index);
+}
+
+bool MainWindow::SelectAllMatches(const std::string& text) {
+  pcView_->clearSelection();
+  playerView_->clearSelection();
+  std::vector<int> pcRows, playerRows;
+  if (library::SelectAllMatches(searchState, ViewOrder(ListSide::Pc), ViewOrder(ListSide::Player), text, &pcRows,
+                                &playerRows) == library::SearchOutcome::NoListChecked) {
+    env_.ui.ShowMessage(env_.T("MSG_SEARCH_SPECIFY_AT_LEAST_A_LIST"), env_.T("MSG_CAPTION_WARNING"),
+                        mb::kIconExclamation);
+    return false;
+  }
+  keepBothSelections_ = true;
+  auto select = [](SongListView* view, const std::vector<int>& rows) {
+    QItemSelection sel;
+    for (int row : rows) sel.select(view->model()->index(row, 0), view->model()->index(row, SongListModel::kColumns - 1));
+    view->selectionModel()->select(sel, QItemSelectionModel::ClearAndSelect);
+    if (!rows.empty()) {
+      view->selectionModel()->setCurrentIndex(view->model()->index(rows.front(), 0), QItemSelectionModel::NoUpdate);
+      view->scrollTo(view->model()->index(rows.front(), 0));
+    }
+  };
+  select(pcView_, pcRows);
+  select(playerView_, playerRows);
+  keepBothSelections_ = false;
+  if (!playerRows.empty() && pcRows.empty()) searchState.currentList = 1;
+  if (!pcRows.empty()) searchState.currentList = 0;
+  return true;
+}
+
+void MainWindow::FocusSearchedList() { (searchState.currentList == 0 ? pcView_ : playerView_)->setFocus(); }
+
+// --- Export and print ---
+
+void MainWindow::ExportList() {
+  BusyScope busy(app_->cycle);
+  library::ExportCsv(env_, app_->lib.pc, app_->lib.player, app_->cycle.currentMedium, app_->lib.pcFolder.string());
+}
+
+void MainWindow::PrintLists() {
+  BusyScope busy(app_->cycle);
+  const int medium = app_->cycle.currentMedium;
+  // Laid out in dots of a 300 dpi printer, as the command line's PDF.
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setResolution(300);
+  printer.setPageSize(QPageSize(QPageSize::A4));
+  PrintChoice choice;
+  if (answerPrint) {
+    auto c = answerPrint(printer);
+    if (!c) return;
+    choice = *c;
+  } else {
+    QPrintDialog dialog(&printer, this);
+    dialog.setWindowTitle(T("MSG_MENU_FILE_PRINT"));
+    dialog.setOptions(QAbstractPrintDialog::PrintToFile | QAbstractPrintDialog::PrintSelection |
+                      QAbstractPrintDialog::PrintShowPageSize | QAbstractPrintDialog::PrintCollateCopies);
+    // Which list: the PC's, or the player's (checked).
+    auto* lists = new QGroupBox(T("MSG_PRINT_WHICH_LIST"), &dialog);
+    auto* row = new QHBoxLayout(lists);
+    auto* pc = new QRadioButton(QStringLiteral("Kestro"), lists);
+    auto* player = new QRadioButton(medium == 2 ? QStringLiteral("Zumbla") : QStringLiteral("Compact Flash"), lists);
+    pc->setObjectName(QStringLiteral("printPcList"));
+    player->setObjectName(QStringLiteral("printPlayerList"));
+    player->setChecked(true);
+    row->addWidget(pc);
+    row->addWidget(player);
+    row->addStretch(1);
+    if (auto* box = qobject_cast<QBoxLayout*>(dialog.layout())) {
+      box->insertWidget(std::max(0, box->count() - 1), lists);
+    } else {
+      dialog.setOptionTabs({lists});
+    }
+    if (dialog.exec() != QDialog::Accepted) return;
+    choice.pcList = pc->isChecked();
+    choice.selectionOnly = dialog.printRange() == QAbstractPrintDialog::Selection;
+  }
+  CopySelectionToRecords();
+  auto print = library::PrepareListPrint(env_, ViewOrder(choice.pcList ? ListSide::Pc : ListSide::Player),
+                                         choice.pcList, medium, choice.selectionOnly);
+  if (!print) return;
+  printer.setDocName(FromLatin1(print->documentName));
+  env_.ui.BeginWaitCursor();
+  int pages = PrintListOn(printer, print->job);
+  env_.ui.EndCursor();
+  if (pages == 0) {
+    std::string where = printer.outputFileName().isEmpty() ? printer.printerName().toStdString()
+                                                           : ToPath(printer.outputFileName());
+    env_.ui.ShowMessage(env_.TF("MSG_CANTCREATE", where), env_.T("MSG_WRITEERROR"), mb::kIconStop);
+  }
+}
+
+// --- Song information ---
+
+void MainWindow::ShowFileInfo(int row) {
+  if (app_->cycle.busy || closed_) return;
+  const library::SongRecord* rec = pcModel_->RecordOfRow(row);
+  if (!rec) return;
+  const std::string fileName = rec->fileName;
+  bool written = false;
+  {
+    BusyScope busy(app_->cycle);
+    auto texts = FileInfoDialog::ReadTexts(env_, fileName);
+    if (!texts) return;
+    FileInfoDialog dialog(env_, fileName, *texts, this);
+    dialog.exec();
+    written = dialog.Written();
+  }
+  // The record shows the texts the file holds now.
+  library::SongList& pc = app_->lib.pc;
+  for (library::SongRecord& r : pc) {
+    if (r.fileName != fileName) continue;
+    if (written) r.infoEdited = true;
+    if (auto head = ReadBinaryFile(fileName)) {
+      head->resize(std::min(head->size(), library::kSongHeadBytes));
+      library::ReadSongTexts(r, head->data(), head->size());
+    }
+  }
+  RefreshListViews();
+  for (size_t i = 0; i < pc.size(); ++i) {
+    if (pc[i].fileName != fileName) continue;
+    int shown = pcModel_->RowOf(static_cast<int>(i));
+    if (shown < 0) break;
+    QModelIndex index = pcModel_->index(shown, 0);
+    pcView_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    pcView_->scrollTo(index);
+    pcView_->setFocus();
+    break;
+  }
+}
+
+// --- The player's options ---
+
+void MainWindow::ShowPlayerOptions() {
+  ConnectionCycle& cycle = app_->cycle;
+  if (cycle.currentMedium == -1) return;
+  BusyScope busy(cycle);
+  if (!app_->RequirePlayerReady()) return;
+  if (cycle.currentMedium == 1 && app_->link.linkErrorState != 0) return;
+  auto record = LoadSetupRecord(*app_);
+  // A record that cannot be read whole is not shown.
+  if (!record) return;
+  OptionsDialog dialog(env_, *record, this);
+  if (dialog.exec() == QDialog::Accepted) SaveSetupRecord(*app_, dialog.Record());
+}
+
+// --- Help and the desktop ---
+
+void MainWindow::OpenHelpPage() {
+  fs::path install = env_.profile.GetString("PATH", "Installpath", ".");
+  // The page of the dictionary's language, else the first one.
+  fs::path page = install / "Kestro.html";
+  if (env_.dict.Language() == "ENGLISH" && fs::exists(install / "Kestro_en.html")) page = install / "Kestro_en.html";
+  if (!fs::exists(page)) {
+    env_.ui.ShowMessage(env_.TF("MSG_CANTOPEN", page.string()), env_.T("MSG_READERROR"), mb::kIconStop);
+    return;
+  }
+  openUrl(QUrl::fromLocalFile(FromPath(fs::absolute(page).string())));
 }
 
 // --- Playback ---

@@ -18,6 +18,7 @@
 #include <QPointer>
 #include <QStringList>
 #include <QTimer>
+#include <QUrl>
 #include <functional>
 #include <map>
 #include <memory>
@@ -25,9 +26,11 @@
 
 #include "gui/commands.h"
 #include "gui/song_list_model.h"
+#include "library/lists.h"
 #include "shell/app.h"
 
 class QLabel;
+class QPrinter;
 
 namespace kestro::gui {
 
@@ -143,6 +146,34 @@ class MainWindow : public QMainWindow, public ConnectionView, public PlaybackVie
   // Closed for good (by the user, the exit command or a shutdown request).
   bool Closed() const { return closed_; }
 
+  // --- Search (the search dialog works through these) ---
+  library::SearchState searchState;
+  QString searchText;
+  // The records of a list in the order its rows show them.
+  library::SongList ViewOrder(ListSide side) const;
+  // Find next: selects the next matching row; the message when none is left
+  // or no list is checked.
+  void FindNextMatch(const std::string& text);
+  // Select all: every matching row of the checked lists; false (after the
+  // message) when no list is checked.
+  bool SelectAllMatches(const std::string& text);
+  // The focus to the list searched last.
+  void FocusSearchedList();
+
+  // --- Dialogs ---
+  // The information of the PC song at `row` (a double click).
+  void ShowFileInfo(int row);
+  // Which list the print dialog chose, and whether only its selection.
+  struct PrintChoice {
+    bool pcList = false;
+    bool selectionOnly = false;
+  };
+  // Tests: stands for the print dialog. Prepares the printer (a PDF file)
+  // and gives the choice; nothing cancels.
+  std::function<std::optional<PrintChoice>(QPrinter&)> answerPrint;
+  // The desktop's browser for the help page and the web site.
+  std::function<bool(const QUrl&)> openUrl;
+
  signals:
   void closed();
 
@@ -173,6 +204,11 @@ class MainWindow : public QMainWindow, public ConnectionView, public PlaybackVie
   bool CanArm(bool toPlayer) const;
   void ShowSystemInfo();
   void UpdateFirmware();
+  void ShowSearchDialog();
+  void ExportList();
+  void PrintLists();
+  void ShowPlayerOptions();
+  void OpenHelpPage();
   QString T(const char* key) const;
 
   Env& env_;
@@ -213,6 +249,8 @@ class MainWindow : public QMainWindow, public ConnectionView, public PlaybackVie
   // The reprogram question was answered while the player stays in boot mode.
   bool reprogramAsked_ = false;
   bool closeAfterOperation_ = false;
+  // Select all leaves the matches of both lists selected.
+  bool keepBothSelections_ = false;
   bool closed_ = false;
 };
 

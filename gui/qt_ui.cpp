@@ -4,6 +4,10 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QRadioButton>
 #include <QMessageBox>
 
 #include "gui/general_message.h"
@@ -127,7 +131,29 @@ std::optional<OpenFileResult> QtUi::ChooseOpenFiles(const OpenFileRequest& req) 
 }
 
 std::optional<SaveFileResult> QtUi::ChooseSaveFile(const SaveFileRequest& req) {
+  if (answerSaveFile) return answerSaveFile(req);
   QFileDialog dialog(owner_, FromLatin1(req.title), FromPath(req.folder));
+  // The radio buttons go under the chooser's own widgets: Qt's chooser,
+  // whatever the desktop's would be.
+  std::vector<QRadioButton*> radios;
+  if (!req.radioLabels.empty()) {
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    auto* group = new QGroupBox(FromLatin1(Text("MSG_EXPORT_WHICH_LIST")), &dialog);
+    auto* row = new QHBoxLayout(group);
+    for (size_t i = 0; i < req.radioLabels.size(); ++i) {
+      auto* r = new QRadioButton(FromLatin1(req.radioLabels[i]), group);
+      r->setObjectName(QStringLiteral("radio%1").arg(i));
+      r->setChecked(static_cast<int>(i) == req.radioChecked);
+      row->addWidget(r);
+      radios.push_back(r);
+    }
+    row->addStretch(1);
+    if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout())) {
+      grid->addWidget(group, grid->rowCount(), 0, 1, grid->columnCount());
+    } else if (dialog.layout()) {
+      dialog.layout()->addWidget(group);
+    }
+  }
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setNameFilters({FilterText(req.filterName, req.patterns), QStringLiteral("* (*)")});
@@ -137,6 +163,9 @@ std::optional<SaveFileResult> QtUi::ChooseSaveFile(const SaveFileRequest& req) {
   SaveFileResult r;
   r.path = ToPath(dialog.selectedFiles().first());
   r.radioChecked = req.radioChecked;
+  for (size_t i = 0; i < radios.size(); ++i) {
+    if (radios[i]->isChecked()) r.radioChecked = static_cast<int>(i);
+  }
   return r;
 }
 

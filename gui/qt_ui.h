@@ -35,6 +35,9 @@ class QtUi final : public Ui {
   std::function<int(const MessageRequest&)> answerMessages;
   // Tests: chooses files instead of showing the chooser.
   std::function<std::optional<OpenFileResult>(const OpenFileRequest&)> answerOpenFiles;
+  // Tests: chooses the file to save (and the radio button) instead of the
+  // chooser.
+  std::function<std::optional<SaveFileResult>(const SaveFileRequest&)> answerSaveFile;
 
   void ShowGeneralMessage(std::string_view text, std::string_view caption, std::string_view picture) override;
   void CloseGeneralMessage() override;

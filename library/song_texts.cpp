@@ -279,6 +279,12 @@ bool WriteMf4Texts(const fs::path& path, const SongTexts& t) {
 }  // namespace
 
 bool WriteSongTexts(const fs::path& path, const SongTexts& texts, const fs::path& scratchDir) {
+  // A file its owner made read-only stays as it is, also for a user (root)
+  // whom the system would let write it.
+  std::error_code ec;
+  fs::file_status st = fs::status(path, ec);
+  if (ec || !fs::is_regular_file(st)) return false;
+  if ((st.permissions() & fs::perms::owner_write) == fs::perms::none) return false;
   if (ExtensionOf(path.string()) == "MP3") return WriteMp3Texts(path, texts, scratchDir);
   return WriteMf4Texts(path, texts);
 }

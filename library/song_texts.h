@@ -53,7 +53,7 @@ SongTexts ReadStoredTexts(std::string_view path, const uint8_t* data, size_t siz
 // without a tag gets a new tag of 1,024 bytes in front of its audio; frames
 // that do not fit the existing tag grow it, never overwriting the audio.
 // `scratchDir` holds the temporary copy. False when the file cannot be
-// read or written.
+// read or written, or is read-only (it is then left unchanged).
 bool WriteSongTexts(const std::filesystem::path& path, const SongTexts& texts,
                     const std::filesystem::path& scratchDir);
 

@@ -4,7 +4,7 @@
 set -eu
 
 build_pkgs="build-essential cmake ninja-build pkg-config libgtest-dev libusb-1.0-0-dev libftdi1-2 libcurl4-openssl-dev libfluidsynth-dev libmpg123-dev libsdl2-dev fluid-soundfont-gm qt6-base-dev qt6-svg-dev librsvg2-bin"
-test_pkgs="dosfstools mtools python3-mido python3-mutagen abcmidi sox libsox-fmt-mp3 timgm6mb-soundfont xvfb xauth lintian appstream desktop-file-utils"
+test_pkgs="dosfstools mtools python3-mido python3-mutagen abcmidi sox libsox-fmt-mp3 timgm6mb-soundfont xvfb xauth lintian appstream desktop-file-utils poppler-utils"
 # The fuzz tree: clang with its libFuzzer and sanitizer runtimes. The tests
 # run each fuzz program for a while, so they need it too.
 fuzz_pkgs="clang libclang-rt-14-dev"

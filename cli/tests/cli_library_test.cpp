@@ -5,6 +5,7 @@
 
 #include "cli/tests/cli_sim_fixture.h"
 #include "platform/fileutil.h"
+#include "platform/format.h"
 #include "platform/testing/testsupport.h"
 #include "sim/sim_process.h"
 
@@ -164,6 +165,55 @@ TEST_F(CliLibrary, ThePlayersCardGetsFormattedAndItsStructure) {
   EXPECT_EQ(fixed.out, "created what was missing\n");
   EXPECT_NE(Cmd({"card", "ls"}).out.find("MINDEX4.DAT"), std::string::npos);
   EXPECT_EQ(Cmd({"medium"}).out.substr(0, 24), "1 player with its card\nf");
+}
+
+int PdfPages(const fs::path& pdf) {
+  auto info = testing::Run({"/usr/bin/pdfinfo", pdf.string()});
+  size_t at = info.out.find("Pages:");
+  return at == std::string::npos ? -1 : std::atoi(info.out.c_str() + at + 6);
+}
+
+TEST_F(CliLibrary, PrintsAListIntoAPdfOfTheWindowsPages) {
+  // Two songs: one page with the headings, the page title and every song.
+  auto two = Cmd({"print", (home / "two.pdf").string(), "--pc"});
+  ASSERT_EQ(two.status, 0) << two.err;
+  size_t at = two.out.find("of at most ");
+  ASSERT_NE(at, std::string::npos) << two.out;
+  const int perPage = std::atoi(two.out.c_str() + at + 11);
+  ASSERT_GT(perPage, 20);
+  EXPECT_EQ(PdfPages(home / "two.pdf"), 1);
+  auto text = testing::Run({"/usr/bin/pdftotext", "-layout", (home / "two.pdf").string(), "-"});
+  EXPECT_NE(text.out.find("Kestro"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find(Cmd({"text", "MSG_PRINT_PAGETITLE_HD"}).out.substr(0, 10)), std::string::npos);
+  EXPECT_NE(text.out.find("AZZURRO"), std::string::npos);
+  EXPECT_NE(text.out.find("CELENTANO"), std::string::npos);
+  auto title = testing::Run({"/usr/bin/pdfinfo", (home / "two.pdf").string()});
+  EXPECT_NE(title.out.find("Kestro - "), std::string::npos) << title.out;
+
+  // A full page of songs is one page; one song more starts a second.
+  fs::remove(songs / "volare.MF4");
+  fs::remove(songs / "azzurro.MF4");
+  for (int i = 0; i < perPage; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "song%03d.mp3", i);
+    ASSERT_TRUE(WriteBinaryFile(songs / name, Bytes(64, 0x55)));
+  }
+  ASSERT_EQ(Cmd({"print", (home / "full.pdf").string(), "--pc"}).status, 0);
+  EXPECT_EQ(PdfPages(home / "full.pdf"), 1);
+  ASSERT_TRUE(WriteBinaryFile(songs / "song999.mp3", Bytes(64, 0x55)));
+  auto more = Cmd({"print", (home / "more.pdf").string(), "--pc"});
+  EXPECT_EQ(PdfPages(home / "more.pdf"), 2) << more.out;
+  text = testing::Run({"/usr/bin/pdftotext", (home / "more.pdf").string(), "-"});
+  std::string pageOf = Cmd({"text", "MSG_PAGE_X_OF_Y"}).out;
+  pageOf.pop_back();
+  EXPECT_NE(text.out.find(Fmt(pageOf, 2, 2)), std::string::npos) << text.out.substr(0, 400);
+  EXPECT_NE(text.out.find("SONG999"), std::string::npos);  // titles are kept in capitals
+
+  // Without a player there is no player list to print; nothing is written.
+  EXPECT_EQ(Cmd({"print", (home / "player.pdf").string()}).status, 1);
+  EXPECT_FALSE(fs::exists(home / "player.pdf"));
+  EXPECT_EQ(Cmd({"print"}).status, 2);
+  EXPECT_EQ(Cmd({"print", (home / "no-such-dir" / "x.pdf").string(), "--pc"}).status, 1);
 }
 
 }  // namespace

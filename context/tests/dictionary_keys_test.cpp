@@ -154,7 +154,8 @@ const char* const kRequiredKeys[] = {
     "MSG_MENU_FILE_INDEX_REGEN", "MSG_MENU_FILE_EXIT", "MSG_MENU_FILE_ZUM_TO_PC", "MSG_MENU_EXPORT_TO_FDD",
     "MSG_MENU_IMPORT_MF4_FROM_FDD", "MSG_MENU_HELP_ZUMBLA_INFO", "MSG_MENU_HELP_ZUMSOFT_INFO",
     "MSG_MENU_IMPORT_FROM_PC", "MSG_TOOLTIP_0", "MSG_TOOLTIP_1", "MSG_TOOLTIP_2", "MSG_TOOLTIP_3", "MSG_TOOLTIP_4",
-    "MSG_ZUMSOFT_VERSION", "MSG_ZUMBLA_OSVER", "MSG_VERSION",
+    "MSG_ZUMSOFT_VERSION", "MSG_ZUMBLA_OSVER", "MSG_VERSION", "MSG_CARD_IDENTIFICATION", "MSG_PRINT_WHICH_LIST",
+    "MSG_EXPORT_WHICH_LIST",
     // Floppy and playback
     "MSG_DIALOG_INSERT_FLOPPY", "MSG_PROGRESS_TITLE_SAVING_TO_FLOPPY", "MSG_PROGRESS_TITLE_LOADING_FROM_FLOPPY",
     "MSG_NO_MF4_IN_THIS_FLOPPY", "MSG_IMPORTING_FROM_FLOPPY", "MSG_1_SONG_IMPORTED_FROM_FLOPPY",
@@ -218,6 +219,7 @@ const Signature kSignatures[] = {
     {"MSG_SURE_TO_FORMAT_THIS_UNIT", "s"},                // drive
     {"MSG_ZUMSOFT_VERSION", "s"},                         // version text
     {"MSG_ZUMBLA_OSVER", "s"},                            // player firmware release
+    {"MSG_CARD_IDENTIFICATION", "ssd"},                   // card model, serial number, MB
     {"MSG_N_SONGS_IMPORTED_FROM_FLOPPY", "d"},            // song count
     {"MSG_PLAY_ERROR", "d"},                              // error number
     {"MSG_OPEN_ERR", "s"},                                // input path

@@ -40,7 +40,7 @@ ARGS = None
 SKIPPED = 77
 APP_ID = "com.example.zumbla.kestro"
 ICON_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
-LAID_OUT = ("DICT.DIC", "MBRPBR.DAT", "MIDI.DBF", "Artist.dat", "genere.dat")
+LAID_OUT = ("DICT.DIC", "MBRPBR.DAT", "MIDI.DBF", "Artist.dat", "genere.dat", "Kestro.html", "Kestro_en.html")
 DEMO_SONGS = ("Twinkle_Twinkle.kar", "Fra_Martino.kar", "Oh_Susanna.kar", "Amazing_Grace.kar",
               "Row_Your_Boat.kar")
 
