@@ -46,7 +46,7 @@ def help_commands():
 class Completion(unittest.TestCase):
     def test_commands_and_sub_commands(self):
         cases = [
-            (("pla",), ["player"]),
+            (("pla",), ["play", "player"]),
             (("player", ""), ["info", "ram", "setup"]),
             (("--yes", "player", "ram", "c"), ["clear"]),
             (("--home", "/tmp", "card", "f"), ["format"]),
