@@ -57,18 +57,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The busy flag for the length of a command the window runs itself.
-class BusyScope {
- public:
-  explicit BusyScope(ConnectionCycle& cycle) : cycle_(cycle) { cycle_.busy = true; }
-  ~BusyScope() { cycle_.busy = false; }
-  BusyScope(const BusyScope&) = delete;
-  BusyScope& operator=(const BusyScope&) = delete;
-
- private:
-  ConnectionCycle& cycle_;
-};
-
 constexpr int kListSpacing = 10;
 // How soon a drop that came while busy is tried again.
 constexpr int kRetryDropMs = 200;

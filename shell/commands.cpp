@@ -10,18 +10,6 @@ using library::kMediumCardReader;
 using library::kMediumNone;
 using library::kMediumRam;
 
-// The busy flag for the length of a command.
-class BusyScope {
- public:
-  explicit BusyScope(ConnectionCycle& cycle) : cycle_(cycle) { cycle_.busy = true; }
-  ~BusyScope() { cycle_.busy = false; }
-  BusyScope(const BusyScope&) = delete;
-  BusyScope& operator=(const BusyScope&) = delete;
-
- private:
-  ConnectionCycle& cycle_;
-};
-
 // The link, and the card access, of medium 1 around an operation; closed
 // on every path.
 class CardBracket {

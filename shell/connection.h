@@ -95,4 +95,16 @@ class ConnectionCycle final : public ConnectionCycleSide, public FirmwareCycleSi
   ConnectionView& view_;
 };
 
+// The busy flag for the length of a command.
+class BusyScope {
+ public:
+  explicit BusyScope(ConnectionCycle& cycle) : cycle_(cycle) { cycle_.busy = true; }
+  ~BusyScope() { cycle_.busy = false; }
+  BusyScope(const BusyScope&) = delete;
+  BusyScope& operator=(const BusyScope&) = delete;
+
+ private:
+  ConnectionCycle& cycle_;
+};
+
 }  // namespace kestro

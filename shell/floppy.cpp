@@ -18,18 +18,6 @@ using library::Library;
 
 namespace {
 
-// The busy flag for the length of a command.
-class BusyScope {
- public:
-  explicit BusyScope(ConnectionCycle& cycle) : cycle_(cycle) { cycle_.busy = true; }
-  ~BusyScope() { cycle_.busy = false; }
-  BusyScope(const BusyScope&) = delete;
-  BusyScope& operator=(const BusyScope&) = delete;
-
- private:
-  ConnectionCycle& cycle_;
-};
-
 bool SameFile(const fs::path& a, const fs::path& b) {
   std::error_code ec;
   return fs::equivalent(a, b, ec);
