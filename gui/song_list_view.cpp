@@ -96,9 +96,11 @@ void SongListView::startDrag(Qt::DropActions) {
   drag->exec(Qt::CopyAction, Qt::CopyAction);
 }
 
-void SongListView::dragEnterEvent(QDragEnterEvent* event) {
-  SongListModel* m = SongModel();
-  if (m && isEnabled() && m->canDropMimeData(event->mimeData(), Qt::CopyAction, -1, -1, {})) {
+namespace {
+
+// A drop is answered as a copy or not at all.
+void AnswerDrop(QDropEvent* event, bool taken) {
+  if (taken) {
     event->setDropAction(Qt::CopyAction);
     event->accept();
   } else {
@@ -106,24 +108,20 @@ void SongListView::dragEnterEvent(QDragEnterEvent* event) {
   }
 }
 
-void SongListView::dragMoveEvent(QDragMoveEvent* event) {
+}  // namespace
+
+bool SongListView::CanTake(const QMimeData* mime) const {
   SongListModel* m = SongModel();
-  if (m && isEnabled() && m->canDropMimeData(event->mimeData(), Qt::CopyAction, -1, -1, {})) {
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
-  } else {
-    event->ignore();
-  }
+  return m && isEnabled() && m->canDropMimeData(mime, Qt::CopyAction, -1, -1, {});
 }
+
+void SongListView::dragEnterEvent(QDragEnterEvent* event) { AnswerDrop(event, CanTake(event->mimeData())); }
+
+void SongListView::dragMoveEvent(QDragMoveEvent* event) { AnswerDrop(event, CanTake(event->mimeData())); }
 
 void SongListView::dropEvent(QDropEvent* event) {
   SongListModel* m = SongModel();
-  if (m && isEnabled() && m->dropMimeData(event->mimeData(), Qt::CopyAction, -1, -1, {})) {
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
-  } else {
-    event->ignore();
-  }
+  AnswerDrop(event, m && isEnabled() && m->dropMimeData(event->mimeData(), Qt::CopyAction, -1, -1, {}));
 }
 
 void SongListView::keyPressEvent(QKeyEvent* event) {

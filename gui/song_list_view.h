@@ -40,6 +40,7 @@ class SongListView : public QTableView {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
+  bool CanTake(const QMimeData* mime) const;
   void FitColumns();
 
   std::vector<int> preferred_;
