@@ -83,6 +83,14 @@ int ParseDecimal(std::string_view s) {
 
 bool IsKaraokeLine(int kind) { return kind >= karaoke::kLine1 && kind <= karaoke::kLine4; }
 
+// The reader takes a length as one byte, or two when the first has its top
+// bit; a damaged source can give a second byte with its top bit too, which
+// any other reader of the content would take for a longer length and lose
+// its way in the track. Such an event stays out.
+bool PlainLength(std::span<const uint8_t> ev, size_t at) {
+  return at + 1 >= ev.size() || !(ev[at] & 0x80) || !(ev[at + 1] & 0x80);
+}
+
 // A page mark of any line kind: length byte 7, data byte 10.
 bool IsAnyPageMark(std::span<const uint8_t> ev) {
   return IsKaraokeLine(KaraokeKind(ev)) && ev[1] == 7 && ev.size() > 7 && ev[7] == 10;
@@ -99,8 +107,10 @@ class Converter {
       Channel(ev, t);
     } else if (st == 0xF0) {
       if (cut) return Skip();
+      if (!PlainLength(ev, 1)) return;
       SystemExclusive(ev, t);
     } else if (st == 0xFF && ev.size() >= 3) {
+      if (!PlainLength(ev, 2)) return;
       Meta(ev, t, cut);
     }
   }
