@@ -72,6 +72,7 @@ struct LyricScanResult {
   int textMeasure = 0;  // entries of the chosen text (0: none chosen)
   bool roland = false;  // the song holds a Roland SXS message
   bool tune1000 = false;
+  bool vSonoRights = false;  // a rights notice names V-SONO (a catalogue song)
 };
 
 // One of the import questions that offer "show again": an unticked box turns

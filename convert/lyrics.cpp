@@ -280,6 +280,7 @@ struct ScanResult {
   std::vector<TextCollection> slots = std::vector<TextCollection>(128);
   int kind8 = 0;
   bool roland = false;
+  bool vSono = false;
   int division = 0;
 };
 
@@ -305,6 +306,9 @@ void Scan(MidiStreamReader& reader, ScanResult& s) {
       if (KaraokeKind(ev) == karaoke::kColourStep) ++s.kind8;
       static constexpr uint8_t kRoland[] = {0x41, 0x10, 0x42, 0x12, 0x7F, 0x00, 0x00};
       if (ev.size() >= 9 && std::equal(std::begin(kRoland), std::end(kRoland), ev.begin() + 2)) s.roland = true;
+    } else if (IsMeta(ev, 0x02)) {
+      // An event the reader broke off in is not looked at.
+      if (!s.vSono && !reader.error() && IsVSonoRights(ev)) s.vSono = true;
     } else if (IsMeta(ev, 0x2F)) {
       if (++ended >= reader.tracks_read()) break;
     } else if (IsMeta(ev, 0x01) || IsMeta(ev, 0x03) || IsMeta(ev, 0x05)) {
@@ -472,16 +476,58 @@ void AppendHex(std::string& s, uint8_t b) {
   s += kDigits[b & 0x0F];
 }
 
+// The karaoke messages of WB.MID taken in order, for the merge.
+class KaraokeFeed {
+ public:
+  explicit KaraokeFeed(std::unique_ptr<MidiStreamReader> r) : r_(std::move(r)) {}
+
+  // Every message due before `time` (at equal times the song's own event
+  // goes first) into `out`; false once WB.MID could not be read or the
+  // output not written.
+  bool WriteBefore(uint64_t time, MidiFileWriter& out) {
+    while (true) {
+      if (r_->end_of_song()) return true;
+      const uint32_t d = r_->peek_delta();
+      if (r_->error()) return false;
+      if (r_->end_of_song() || uint64_t{r_->absolute_time()} + d >= time) return true;
+      r_->next_event(ev_);
+      if (r_->error()) return false;
+      if (r_->end_of_song() || ev_.empty()) continue;
+      if (!IsMeta(ev_, 0x2F)) out.write_event(ev_, r_->absolute_time());
+      if (out.stopped()) return false;
+    }
+  }
+  bool WriteRest(MidiFileWriter& out) { return WriteBefore(~uint64_t{0}, out); }
+
+ private:
+  std::unique_ptr<MidiStreamReader> r_;
+  std::vector<uint8_t> ev_;
+};
+
 // Every event of the source into TEMP.MID at its time (the writer ends the
 // track itself), with a line per event in LOGILE.TXT:
 // "%6ld %3ld %d %02x %02x %02x\n" of time, delta, length and the first three
 // bytes, formatted here as printf would, a line per event being too many for
-// printf to be cheap.
-bool CopyWithLog(Env& env, const fs::path& source, const fs::path& temp, const fs::path& log) {
+// printf to be cheap. The same pass merges those events with WB.MID into
+// Tune1000.MID, at equal times the song's own event first: the events of
+// TEMP.MID as written, without reading them back.
+// False when TEMP.MID or Tune1000.MID could not be made whole; Tune1000.MID
+// is then removed.
+bool CopyAndMerge(Env& env, const fs::path& source, const fs::path& temp, const fs::path& log,
+                  const fs::path& karaoke, const fs::path& tune) {
   auto r = MidiStreamReader::open(env, source);
   if (!r) return false;
   auto w = MidiFileWriter::create(env, temp, r->division());
   if (!w) return false;
+  std::unique_ptr<MidiFileWriter> merged;
+  std::unique_ptr<KaraokeFeed> feed;
+  if (auto k = MidiStreamReader::open(env, karaoke)) {
+    if (k->division() != r->division()) std::fputs("Warning: DIfferent tpqn, result not defined\n", stdout);
+    merged = MidiFileWriter::create(env, tune, k->division());
+    feed = std::make_unique<KaraokeFeed>(std::move(k));
+  }
+  bool merging = merged && feed;
+
   std::FILE* lf = std::fopen(log.c_str(), "w");
   std::string lines;
   auto flushLines = [&] {
@@ -497,9 +543,10 @@ bool CopyWithLog(Env& env, const fs::path& source, const fs::path& temp, const f
       break;
     }
     if (r->end_of_song() || ev.empty()) break;
+    const uint32_t t = r->absolute_time();
     if (lf) {
       auto b = [&](size_t i) { return i < ev.size() ? ev[i] : uint8_t{0}; };
-      AppendNumber(lines, r->absolute_time(), 6);
+      AppendNumber(lines, t, 6);
       lines += ' ';
       AppendNumber(lines, delta, 3);
       lines += ' ';
@@ -511,61 +558,41 @@ bool CopyWithLog(Env& env, const fs::path& source, const fs::path& temp, const f
       lines += '\n';
       if (lines.size() >= (size_t{1} << 16)) flushLines();
     }
-    if (!IsMeta(ev, 0x2F)) w->write_event(ev, r->absolute_time());
-    if (w->stopped()) {
-      ok = false;
-      break;
+    if (!IsMeta(ev, 0x2F)) {
+      w->write_event(ev, t);
+      if (w->stopped()) {
+        ok = false;
+        break;
+      }
+      if (merging) {
+        merging = feed->WriteBefore(t, *merged);
+        if (merging) merged->write_event(ev, t);
+        merging = merging && !merged->stopped();
+      }
     }
   }
   flushLines();
   if (lf) std::fclose(lf);
-  return w->close() && ok;
-}
-
-// WB.MID and TEMP.MID into one file; at equal times the song's own event
-// goes first.
-bool MergeFiles(Env& env, const fs::path& first, const fs::path& second, const fs::path& out) {
-  auto a = MidiStreamReader::open(env, first);
-  auto b = MidiStreamReader::open(env, second);
-  if (!a || !b) return false;
-  if (a->division() != b->division()) std::fputs("Warning: DIfferent tpqn, result not defined\n", stdout);
-  auto w = MidiFileWriter::create(env, out, a->division());
-  if (!w) return false;
-  std::vector<uint8_t> ev;
-  bool ok = true;
-  while (true) {
-    auto next = [](MidiStreamReader& r, uint64_t& at) {
-      if (r.end_of_song() || r.error()) return false;
-      const uint32_t d = r.peek_delta();
-      if (r.end_of_song() || r.error()) return false;
-      at = uint64_t{r.absolute_time()} + d;
-      return true;
-    };
-    uint64_t ta = 0, tb = 0;
-    const bool hasA = next(*a, ta);
-    const bool hasB = next(*b, tb);
-    if (a->error() || b->error()) {
-      ok = false;
-      break;
-    }
-    if (!hasA && !hasB) break;
-    MidiStreamReader& r = hasB && (!hasA || tb <= ta) ? *b : *a;
-    r.next_event(ev);
-    if (r.error()) {
-      ok = false;
-      break;
-    }
-    if (r.end_of_song() || ev.empty()) continue;
-    if (!IsMeta(ev, 0x2F)) w->write_event(ev, r.absolute_time());
-    if (w->stopped()) {
-      ok = false;
-      break;
-    }
+  const bool copied = w->close() && ok;
+  if (copied && merging) merging = feed->WriteRest(*merged);
+  const bool whole = merged && merged->close() && merging;
+  if (!copied || !whole) {
+    RemoveFile(tune);
+    return false;
   }
-  return w->close() && ok;
+  return true;
 }
 
 }  // namespace
+
+bool IsVSonoRights(std::span<const uint8_t> ev) {
+  if (ev.size() < 3 || ev[0] != 0xFF || ev[1] != 0x02) return false;
+  std::string text;
+  for (size_t i = (ev[2] & 0x80) ? 4 : 3; i < ev.size() && ev[i] != 0 && text.size() < 97; ++i) {
+    text += static_cast<char>(ev[i]);
+  }
+  return UpperAscii(text).find("V-SONO") != std::string::npos;
+}
 
 int detect_tune1000(Env& env, ConvertContext& ctx, const fs::path& source) {
   const fs::path tune = env.InstallPath(workfile::kTune1000);
@@ -583,6 +610,7 @@ int detect_tune1000(Env& env, ConvertContext& ctx, const fs::path& source) {
   reader.reset();
   ctx.lyricScan.kind8Count = s.kind8;
   ctx.lyricScan.roland = s.roland;
+  ctx.lyricScan.vSonoRights = s.vSono;
   if (s.roland) env.ui.SystemMessage(Fmt("La song %s contiene SXS tipo ROLAND", source.string()), "Attenzione", mb::kOk);
 
   const bool french = env.dict.Language().find("FRENCH") != std::string::npos;
@@ -602,11 +630,7 @@ int detect_tune1000(Env& env, ConvertContext& ctx, const fs::path& source) {
   const fs::path wb = env.InstallPath(workfile::kKaraoke);
   const fs::path temp = env.InstallPath(workfile::kTemp);
   if (!WriteKaraokeFile(env, wb, s.division, lines, song.angleMarked())) return 0;
-  if (!CopyWithLog(env, source, temp, env.InstallPath(workfile::kLog))) return 0;
-  if (!MergeFiles(env, wb, temp, tune)) {
-    RemoveFile(tune);
-    return 0;
-  }
+  if (!CopyAndMerge(env, source, temp, env.InstallPath(workfile::kLog), wb, tune)) return 0;
   ctx.lyricScan.tune1000 = true;
   return 1;
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -104,11 +105,16 @@ std::vector<LaidOutLine> NormalisePages(const std::vector<TextEntry>& text);
 // other).
 std::string PreviewText(const std::vector<LaidOutLine>& lines);
 
+// A rights notice (FF 02) naming V-SONO in its first 97 characters: the
+// maker's catalogue songs carry one.
+bool IsVSonoRights(std::span<const uint8_t> ev);
+
 // Tune1000/Lyrics detection: 1 when the song's words are ordinary text and
 // lyric events, in which case "Tune1000.MID" in the install folder holds the
-// song with karaoke messages; 0 otherwise. Always leaves the kind-8 count and
-// the text measure in ctx.lyricScan. Writes "WB.MID", "TEMP.MID",
-// "LOGILE.TXT" and "TEXT.TXT" on the way.
+// song with karaoke messages; 0 otherwise. Always leaves the kind-8 count,
+// the text measure and whether a rights notice names V-SONO in
+// ctx.lyricScan. Writes "WB.MID", "TEMP.MID", "LOGILE.TXT" and "TEXT.TXT" on
+// the way.
 int detect_tune1000(Env& env, ConvertContext& ctx, const std::filesystem::path& source);
 
 // The lyric re-timing of the maker's songs: brackets in the first page,

@@ -518,20 +518,6 @@ std::string PlayerTitle(std::string_view title) { return to_player_codes(UpperAs
 
 namespace {
 
-bool HasVSonoRights(Env& env, const fs::path& source) {
-  auto r = MidiStreamReader::open(env, source);
-  if (!r) return false;
-  std::vector<uint8_t> ev;
-  while (true) {
-    r->next_event(ev);
-    if (r->end_of_song() || r->error() || ev.empty()) return false;
-    if (ev[0] == 0xFF && ev.size() >= 3 && ev[1] == 0x02) {
-      std::string text = MetaText(ev);
-      if (UpperAscii(text.substr(0, std::min<size_t>(text.size(), 97))).find("V-SONO") != std::string::npos) return true;
-    }
-  }
-}
-
 // One of the two questions with "show again"; an unticked box keeps the
 // answer for the songs that follow.
 bool Ask(Env& env, QuestionSwitch& q, const std::string& text) {
@@ -577,7 +563,10 @@ int import_midi_file(Env& env, ConvertContext& ctx, const fs::path& source, cons
     SongEventList list(env);
     if (list.load(source) && list.size() > 0 && list.catalogue_mark_percent() != 0) ctx.catalogue = true;
   }
-  if (!ctx.catalogue && HasVSonoRights(env, source)) ctx.catalogue = true;
+  // The lyric detection reads the source alone, and its pass over every
+  // event also finds a V-SONO rights notice: it goes first.
+  const bool tune1000 = detect_tune1000(env, ctx, source) == 1;
+  if (ctx.lyricScan.vSonoRights) ctx.catalogue = true;
 
   ctx.lyrics.Clear();
   ctx.fields = {};
@@ -587,7 +576,7 @@ int import_midi_file(Env& env, ConvertContext& ctx, const fs::path& source, cons
     const fs::path pre = env.InstallPath(workfile::kPreprocessed);
     if (preprocess_catalogue_song(env, source, pre)) chosen = pre;
   }
-  if (detect_tune1000(env, ctx, source) == 1) chosen = env.InstallPath(workfile::kTune1000);
+  if (tune1000) chosen = env.InstallPath(workfile::kTune1000);
 
   if (auto reader = MidiStreamReader::open(env, chosen)) {
     convert_midi(env, ctx, *reader, destination);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +18,12 @@ uint32_t Be32(const uint8_t* p) {
   return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
 }
 int Be16(const uint8_t* p) { return (p[0] << 8) | p[1]; }
+
+constexpr int kTrackShift = 6;  // kMidiMaxTracks numbers
+constexpr uint64_t kTrackBits = (uint64_t{1} << kTrackShift) - 1;
+constexpr uint64_t kLatestKeyTime = (uint64_t{1} << (64 - kTrackShift)) - 2;
+constexpr uint64_t kNoTrack = ~uint64_t{0};
+static_assert(kMidiMaxTracks <= (1 << kTrackShift));
 
 // Channel messages with two data bytes; 0xC0 and 0xD0 have one.
 bool HasTwoDataBytes(uint8_t statusNibble) { return statusNibble != 0xC0 && statusNibble != 0xD0; }
@@ -88,7 +95,7 @@ void MidiStreamReader::SetError(int code) {
   error_ = code;
   if (code == kMidiShortRead || code == kMidiHeaderError) eof_ = true;
   // Nothing more comes out of a stream that went wrong.
-  for (int i = 0; i < tracks_; ++i) track_[i].active = false;
+  for (int i = 0; i < tracks_; ++i) Retire(i);
   pendingTrack_ = -1;
   ShowErrorWarning(env_, MidiErrorText(code));
 }
@@ -99,11 +106,12 @@ bool MidiStreamReader::rewind() {
   endOfSong_ = false;
   lastCut_ = false;
   absTime_ = 0;
+  now_ = 0;
   currentTrack_ = 0;
   pendingTrack_ = -1;
   tracks_ = 0;
   format_ = headerTracks_ = division_ = 0;
-  for (Track& t : track_) t.active = false;
+  for (int i = 0; i < kMidiMaxTracks; ++i) Retire(i);
 
   uint8_t h[8];
   if (!ReadFileAt(0, h, 8)) {
@@ -144,7 +152,7 @@ bool MidiStreamReader::rewind() {
       t.filePos = pos + 8;
       t.consumed = 0;
       t.fill = t.index = 0;
-      t.absTime = t.countdown = 0;
+      t.next = 0;
     }
     pos += 8 + uint64_t{length};
   }
@@ -159,10 +167,10 @@ bool MidiStreamReader::rewind() {
     uint32_t delta = 0;
     switch (ReadDelta(t, delta)) {
       case DeltaResult::Ok:
-        t.absTime = t.countdown = delta;
+        Schedule(i, delta);
         break;
       case DeltaResult::End:
-        t.active = false;  // an empty track
+        Retire(i);  // an empty track
         break;
       case DeltaResult::Failed:
         break;
@@ -243,11 +251,10 @@ void MidiStreamReader::ResolvePendingDelta() {
   uint32_t delta = 0;
   switch (ReadDelta(t, delta)) {
     case DeltaResult::Ok:
-      t.absTime += delta;
-      t.countdown = delta;
+      Schedule(static_cast<int>(&t - track_), now_ + delta);
       break;
     case DeltaResult::End:
-      t.active = false;
+      Retire(static_cast<int>(&t - track_));
       break;
     case DeltaResult::Failed:
       break;
@@ -255,17 +262,23 @@ void MidiStreamReader::ResolvePendingDelta() {
 }
 
 int MidiStreamReader::PickTrack() const {
-  // The track with the smallest countdown, the first one among equals: the
-  // smallest of countdown and index side by side in one number. Without
+  // The track with the soonest event, the first one among equals. Without
   // branches, as the winner changes from event to event.
-  constexpr uint64_t kNone = ~uint64_t{0};
-  uint64_t best = kNone;
-  for (int i = 0; i < tracks_; ++i) {
-    const Track& t = track_[i];
-    uint64_t key = t.active ? (uint64_t{t.countdown} << 8 | static_cast<uint64_t>(i)) : kNone;
-    best = key < best ? key : best;
-  }
-  return best == kNone ? -1 : static_cast<int>(best & 0xFF);
+  uint64_t best = kNoTrack;
+  for (int i = 0; i < tracks_; ++i) best = key_[i] < best ? key_[i] : best;
+  return best == kNoTrack ? -1 : static_cast<int>(best & kTrackBits);
+}
+
+void MidiStreamReader::Schedule(int i, uint64_t at) {
+  track_[i].next = at;
+  // Times beyond 2^58 ticks (no real song comes near) order among
+  // themselves by track.
+  key_[i] = std::min(at, kLatestKeyTime) << kTrackShift | static_cast<uint64_t>(i);
+}
+
+void MidiStreamReader::Retire(int i) {
+  track_[i].active = false;
+  key_[i] = kNoTrack;
 }
 
 // Where a decoded event goes: a caller's fixed buffer (bytes past its end are
@@ -374,7 +387,7 @@ void MidiStreamReader::DecodeEvent(Track& t, Out& out) {
       if (!NeedByte(t, type)) return;
       out.Put(type);
       ReadLongBody(t, out);
-      if (type == 0x2F) t.active = false;
+      if (type == 0x2F) Retire(static_cast<int>(&t - track_));
     } else if (b == 0xF0) {
       t.runningStatus = 0;
       out.Put(b);
@@ -408,11 +421,9 @@ uint32_t MidiStreamReader::Next(Out& out) {
     return 0;
   }
   Track& t = track_[i];
-  uint32_t delta = t.countdown;
-  if (delta > 0) {
-    absTime_ += delta;
-    for (int k = 0; k < tracks_; ++k) track_[k].countdown -= track_[k].active ? delta : 0;
-  }
+  const uint32_t delta = static_cast<uint32_t>(t.next - now_);
+  now_ = t.next;
+  absTime_ += delta;
   currentTrack_ = i;
   DecodeEvent(t, out);
   lastCut_ = out.n > out.cap;
@@ -442,7 +453,7 @@ uint32_t MidiStreamReader::peek_delta() {
     endOfSong_ = true;
     return 0;
   }
-  return track_[i].countdown;
+  return static_cast<uint32_t>(track_[i].next - now_);
 }
 
 }  // namespace kestro

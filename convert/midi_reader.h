@@ -116,8 +116,7 @@ class MidiStreamReader {
     uint32_t length = 0;        // of the chunk data
     uint64_t filePos = 0;       // next byte to read into the buffer
     uint32_t consumed = 0;      // chunk bytes read into the buffer so far
-    uint32_t absTime = 0;       // of the track's next event
-    uint32_t countdown = 0;     // ticks until the track's next event
+    uint64_t next = 0;          // time of the track's next event
     uint16_t fill = 0;
     uint16_t index = 0;
     uint8_t* buffer = nullptr;  // kMidiTrackBufferSize bytes of buffers_
@@ -137,6 +136,9 @@ class MidiStreamReader {
   DeltaResult ReadDelta(Track& t, uint32_t& delta);
   void ResolvePendingDelta();
   int PickTrack() const;
+  // The track's next event comes at `at`; a track retired has none.
+  void Schedule(int i, uint64_t at);
+  void Retire(int i);
   void ReadLongBody(Track& t, Out& out);
   void DecodeEvent(Track& t, Out& out);
   uint32_t Next(Out& out);
@@ -156,6 +158,7 @@ class MidiStreamReader {
   bool endOfSong_ = false;
   bool lastCut_ = false;
   uint32_t absTime_ = 0;
+  uint64_t now_ = 0;  // absTime_ without the wrap: the tracks' times count from it
   int currentTrack_ = 0;
   // The track that delivered the last event; its next delta is read on the
   // next call, so that a broken delta does not spoil the event before it.
@@ -163,6 +166,10 @@ class MidiStreamReader {
   MidiBarClock clock_;
 
   Track track_[kMidiMaxTracks];
+  // Of each track its next time and its number side by side, the largest
+  // value for a retired track: the next event is the smallest, read from a
+  // few cache lines instead of every track's state.
+  uint64_t key_[kMidiMaxTracks];
   std::unique_ptr<uint8_t[]> buffers_;  // one buffer per track taken
   int buffersFor_ = 0;                  // tracks buffers_ has room for
 };

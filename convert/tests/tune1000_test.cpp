@@ -386,6 +386,21 @@ TEST_F(Detection, KaraokeMessagesOfTheLaidOutText) {
     EXPECT_FALSE(fromWb(tune[i - 1].bytes) && !fromWb(tune[i].bytes)) << "at " << tune[i].time;
   }
   EXPECT_GT(shared, 0);
+
+  // Event for event: WB.MID and TEMP.MID less their ends, merged by time with
+  // the song's own event first at one tick, then one end.
+  std::vector<std::pair<uint32_t, ByteVec>> merged, written;
+  size_t a = 0, b = 0;
+  while (a + 1 < wb.size() || b + 1 < temp.size()) {
+    const bool own = b + 1 < temp.size() && (a + 1 >= wb.size() || temp[b].time <= wb[a].time);
+    const auto& e = own ? temp[b++] : wb[a++];
+    merged.push_back({e.time, e.bytes});
+  }
+  for (const auto& e : tune) written.push_back({e.time, e.bytes});
+  ASSERT_FALSE(written.empty());
+  EXPECT_EQ(written.back().second, (ByteVec{0xFF, 0x2F, 0x00}));
+  written.pop_back();
+  EXPECT_EQ(written, merged);
 }
 
 TEST_F(Detection, TempAndLogFiles) {
