@@ -45,6 +45,7 @@
 #include "library/print_layout.h"
 #include "library/song_texts.h"
 #include "platform/fileutil.h"
+#include "platform/version.h"
 #include "shell/commands.h"
 #include "shell/floppy.h"
 #include "shell/language.h"
@@ -848,7 +849,9 @@ void MainWindow::BuildLanguageMenu(QMenu* menu) {
 
 void MainWindow::ShowSystemInfo() {
   BusyScope busy(app_->cycle);
-  std::string text = "Kestro release 1.3\n\n";
+  // The release as major.minor, as the player's own release is shown.
+  const std::string version = kKestroVersion;
+  std::string text = "Kestro release " + version.substr(0, version.rfind('.')) + "\n\n";
   ZumblaInfo info;
   if (app_->player.GetZumblaInfo(info)) text += env_.TF("MSG_ZUMBLA_OSVER", info.Release());
   // The player's card as it identified itself when it was mounted.
