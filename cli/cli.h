@@ -82,6 +82,8 @@ void RegisterFloppyCommands(CommandTable& table);
 std::string ShownText(const std::string& text);
 // A file name or path, control characters escaped.
 std::string ShownName(const std::string& name);
+// "1 song", "2 songs": a count of songs for the terminal.
+std::string SongCount(size_t n);
 
 // Argument helpers for commands.
 // Removes "--name VALUE" from args; returns VALUE.

@@ -33,6 +33,8 @@ std::string ShownText(const std::string& text) { return TerminalText(PlayerTextT
 
 std::string ShownName(const std::string& name) { return TerminalName(name); }
 
+std::string SongCount(size_t n) { return std::to_string(n) + (n == 1 ? " song" : " songs"); }
+
 std::string PlayerProblem(App& app) {
   switch (app.card.CheckRefusal()) {
     case 7: return "the card is formatted FAT32; the player needs FAT16 (kestro-cli card format)";
@@ -73,7 +75,7 @@ int PcList(Context& ctx, std::vector<std::string>& a) {
     std::printf("%-27s  %-27s  %-16s  %s\n", ShownText(r.title).c_str(), ShownText(r.author).c_str(),
                 ShownText(r.genre).c_str(), ShownName(fs::path(r.fileName).filename().string()).c_str());
   }
-  std::printf("%zu songs in %s\n", lib.pc.size(), ShownName(lib.pcFolder.string()).c_str());
+  std::printf("%s in %s\n", SongCount(lib.pc.size()).c_str(), ShownName(lib.pcFolder.string()).c_str());
   return kOk;
 }
 
@@ -162,7 +164,7 @@ int Songs(Context& ctx, std::vector<std::string>& a) {
   if (m < 0) return ctx.Fail("no player or card found");
   if (PlayerListUnread(s->app)) return ListUnread(ctx, s->app);
   PrintList(s->app.lib.player, true);
-  std::printf("%zu songs\n", s->app.lib.player.size());
+  std::printf("%s\n", SongCount(s->app.lib.player.size()).c_str());
   return kOk;
 }
 
@@ -178,7 +180,7 @@ int Compare(Context& ctx, std::vector<std::string>& a) {
                 ShownName(fs::path(r.fileName).filename().string()).c_str());
     ++n;
   }
-  std::printf("%d songs on both sides\n", n);
+  std::printf("%s on both sides\n", SongCount(static_cast<size_t>(n)).c_str());
   return kOk;
 }
 

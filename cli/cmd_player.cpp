@@ -101,7 +101,7 @@ int RamLs(Context& ctx, std::vector<std::string>& a) {
   for (int i = 0; i < table.SongCount(); ++i) {
     std::printf("%5u  %s  %s\n", table.Code(i), Shown(table.Title(i)).c_str(), Shown(table.Author(i)).c_str());
   }
-  std::printf("%d songs, %u bytes free\n", table.SongCount(), table.FreeBytes());
+  std::printf("%s, %u bytes free\n", SongCount(static_cast<size_t>(table.SongCount())).c_str(), table.FreeBytes());
   return kOk;
 }
 

@@ -230,7 +230,7 @@ int Recover(Context& ctx, std::vector<std::string>& a) {
     std::printf("%5u  %-27s  %-27s  %s\n", static_cast<unsigned>(r.code), ShownText(r.title).c_str(),
                 ShownText(r.author).c_str(), ShownName(r.fileName).c_str());
   }
-  std::printf("%zu songs on the card\n", app.lib.player.size());
+  std::printf("%s on the card\n", SongCount(app.lib.player.size()).c_str());
   return kOk;
 }
 

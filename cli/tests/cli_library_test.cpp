@@ -125,7 +125,7 @@ TEST_F(CliLibrary, MediumSongsCompareSearchAndExport) {
   EXPECT_EQ(cmp.status, 0);
   EXPECT_NE(cmp.out.find("volare.MF4"), std::string::npos);
   EXPECT_EQ(cmp.out.find("azzurro"), std::string::npos);
-  EXPECT_NE(cmp.out.find("1 songs on both sides"), std::string::npos);
+  EXPECT_NE(cmp.out.find("1 song on both sides"), std::string::npos);
 
   auto found = Cmd({"search", "ola"});
   EXPECT_EQ(found.status, 0);

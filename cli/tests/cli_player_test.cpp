@@ -102,7 +102,7 @@ TEST_F(CliPlayer, InternalMemoryAndSetup) {
 
   EXPECT_EQ(Cmd({"player", "ram", "rm", "1"}).status, 0);
   EXPECT_EQ(Cmd({"player", "ram", "rm", "1"}).status, 1);
-  EXPECT_NE(Cmd({"player", "ram", "ls"}).out.find("1 songs"), std::string::npos);
+  EXPECT_NE(Cmd({"player", "ram", "ls"}).out.find("1 song,"), std::string::npos);
   EXPECT_EQ(Cmd({"--no", "player", "ram", "clear"}).status, 1);
   EXPECT_EQ(Cmd({"--yes", "player", "ram", "clear"}).status, 0);
   EXPECT_NE(Cmd({"player", "ram", "ls"}).out.find("0 songs"), std::string::npos);

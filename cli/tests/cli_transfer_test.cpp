@@ -243,7 +243,7 @@ TEST_F(CliTransfer, SongsToThePlayersCardAndBack) {
   auto rec = Cmd({"--yes", "recover"});
   ASSERT_EQ(rec.status, 0) << rec.err;
   EXPECT_NE(rec.out.find("VOLARE"), std::string::npos) << rec.out;
-  EXPECT_NE(rec.out.find("1 songs on the card\n"), std::string::npos) << rec.out;
+  EXPECT_NE(rec.out.find("1 song on the card\n"), std::string::npos) << rec.out;
 
   EXPECT_EQ(Cmd({"--no", "clear-card"}).status, 1);
   EXPECT_NE(Cmd({"card", "ls", "1"}).out.find("00001.MF4"), std::string::npos);
