@@ -457,23 +457,44 @@ bool WriteKaraokeFile(Env& env, const fs::path& path, int division, const std::v
   return w->close() && !stopped;
 }
 
-// n in decimal, right-aligned in `width` columns (printf's "%*lu").
-void AppendNumber(std::string& s, unsigned long n, int width) {
+// n in decimal, right-aligned in `width` columns (printf's "%*lu"), at `out`;
+// returns the end.
+char* PutNumber(char* out, unsigned long n, int width) {
   char digits[20];
   int k = 0;
   do {
     digits[k++] = static_cast<char>('0' + n % 10);
     n /= 10;
   } while (n != 0);
-  for (int i = k; i < width; ++i) s += ' ';
-  while (k > 0) s += digits[--k];
+  for (int i = k; i < width; ++i) *out++ = ' ';
+  while (k > 0) *out++ = digits[--k];
+  return out;
 }
 
 // b as two lower-case hex digits (printf's "%02x").
-void AppendHex(std::string& s, uint8_t b) {
+char* PutHex(char* out, uint8_t b) {
   static constexpr char kDigits[] = "0123456789abcdef";
-  s += kDigits[b >> 4];
-  s += kDigits[b & 0x0F];
+  *out++ = kDigits[b >> 4];
+  *out++ = kDigits[b & 0x0F];
+  return out;
+}
+
+// One line of LOGILE.TXT: "%6ld %3ld %d %02x %02x %02x\n" of the event's
+// time, delta, length and first three bytes, formatted here as printf would
+// (a line per event is too many for printf to be cheap).
+void AppendLogLine(std::string& lines, uint32_t time, uint32_t delta, const std::vector<uint8_t>& ev) {
+  char line[3 * 21 + 3 * 3 + 2];
+  char* p = PutNumber(line, time, 6);
+  *p++ = ' ';
+  p = PutNumber(p, delta, 3);
+  *p++ = ' ';
+  p = PutNumber(p, ev.size(), 0);
+  for (size_t i = 0; i < 3; ++i) {
+    *p++ = ' ';
+    p = PutHex(p, i < ev.size() ? ev[i] : uint8_t{0});
+  }
+  *p++ = '\n';
+  lines.append(line, static_cast<size_t>(p - line));
 }
 
 // The karaoke messages of WB.MID taken in order, for the merge.
@@ -505,12 +526,9 @@ class KaraokeFeed {
 };
 
 // Every event of the source into TEMP.MID at its time (the writer ends the
-// track itself), with a line per event in LOGILE.TXT:
-// "%6ld %3ld %d %02x %02x %02x\n" of time, delta, length and the first three
-// bytes, formatted here as printf would, a line per event being too many for
-// printf to be cheap. The same pass merges those events with WB.MID into
-// Tune1000.MID, at equal times the song's own event first: the events of
-// TEMP.MID as written, without reading them back.
+// track itself), with a line per event in LOGILE.TXT. The same pass merges
+// those events with WB.MID into Tune1000.MID, at equal times the song's own
+// event first: the events of TEMP.MID as written, without reading them back.
 // False when TEMP.MID or Tune1000.MID could not be made whole; Tune1000.MID
 // is then removed.
 bool CopyAndMerge(Env& env, const fs::path& source, const fs::path& temp, const fs::path& log,
@@ -545,17 +563,7 @@ bool CopyAndMerge(Env& env, const fs::path& source, const fs::path& temp, const 
     if (r->end_of_song() || ev.empty()) break;
     const uint32_t t = r->absolute_time();
     if (lf) {
-      auto b = [&](size_t i) { return i < ev.size() ? ev[i] : uint8_t{0}; };
-      AppendNumber(lines, t, 6);
-      lines += ' ';
-      AppendNumber(lines, delta, 3);
-      lines += ' ';
-      AppendNumber(lines, ev.size(), 0);
-      for (size_t i = 0; i < 3; ++i) {
-        lines += ' ';
-        AppendHex(lines, b(i));
-      }
-      lines += '\n';
+      AppendLogLine(lines, t, delta, ev);
       if (lines.size() >= (size_t{1} << 16)) flushLines();
     }
     if (!IsMeta(ev, 0x2F)) {

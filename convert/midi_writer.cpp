@@ -1,11 +1,15 @@
 #include "convert/midi_writer.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "convert/midi_reader.h"
 #include "platform/format.h"
 
 namespace kestro {
 
-MidiFileWriter::MidiFileWriter(Env& env, std::FILE* file) : env_(env), file_(file) { pending_.reserve(kBlock); }
+MidiFileWriter::MidiFileWriter(Env& env, std::FILE* file)
+    : env_(env), file_(file), pending_(std::make_unique_for_overwrite<uint8_t[]>(kBlock)) {}
 
 MidiFileWriter::~MidiFileWriter() { close(); }
 
@@ -26,17 +30,21 @@ std::unique_ptr<MidiFileWriter> MidiFileWriter::create(Env& env, const std::file
 
 void MidiFileWriter::Put(const uint8_t* p, size_t n, bool counted) {
   if (!file_ || n == 0 || ioFailed_) return;
-  pending_.insert(pending_.end(), p, p + n);
   if (counted) trackBytes_ += static_cast<uint32_t>(n);
-  if (pending_.size() >= kBlock) Flush();
+  while (n > 0) {
+    const size_t take = std::min(n, kBlock - fill_);
+    std::memcpy(pending_.get() + fill_, p, take);
+    fill_ += take;
+    p += take;
+    n -= take;
+    if (fill_ == kBlock) Flush();
+  }
 }
 
 void MidiFileWriter::Flush() {
-  if (!file_ || pending_.empty()) return;
-  if (!ioFailed_ && std::fwrite(pending_.data(), 1, pending_.size(), file_) != pending_.size()) {
-    ioFailed_ = error_ = stop_ = true;
-  }
-  pending_.clear();
+  if (!file_ || fill_ == 0) return;
+  if (!ioFailed_ && std::fwrite(pending_.get(), 1, fill_, file_) != fill_) ioFailed_ = error_ = stop_ = true;
+  fill_ = 0;
 }
 
 void MidiFileWriter::StartTrack() {

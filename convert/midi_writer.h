@@ -71,7 +71,8 @@ class MidiFileWriter {
   bool ioFailed_ = false;
   long lengthPos_ = 0;
   uint32_t trackBytes_ = 0;
-  std::vector<uint8_t> pending_;
+  std::unique_ptr<uint8_t[]> pending_;
+  size_t fill_ = 0;  // bytes of pending_ not yet handed to the file
 };
 
 }  // namespace kestro
