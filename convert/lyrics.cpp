@@ -294,6 +294,14 @@ std::string_view MetaData(const std::vector<uint8_t>& ev) {
   return std::string_view(reinterpret_cast<const char*>(ev.data()) + header, ev.size() - header);
 }
 
+// A rights notice naming V-SONO in its first 97 characters: the maker's
+// catalogue songs carry one.
+bool IsVSonoRights(const std::vector<uint8_t>& ev) {
+  const std::string_view data = MetaData(ev);
+  const std::string text(data.substr(0, std::min(data.find('\0'), size_t{97})));
+  return UpperAscii(text).find("V-SONO") != std::string::npos;
+}
+
 void Scan(MidiStreamReader& reader, ScanResult& s) {
   s.division = reader.division();
   int ended = 0;
@@ -592,15 +600,6 @@ bool CopyAndMerge(Env& env, const fs::path& source, const fs::path& temp, const 
 }
 
 }  // namespace
-
-bool IsVSonoRights(std::span<const uint8_t> ev) {
-  if (ev.size() < 3 || ev[0] != 0xFF || ev[1] != 0x02) return false;
-  std::string text;
-  for (size_t i = (ev[2] & 0x80) ? 4 : 3; i < ev.size() && ev[i] != 0 && text.size() < 97; ++i) {
-    text += static_cast<char>(ev[i]);
-  }
-  return UpperAscii(text).find("V-SONO") != std::string::npos;
-}
 
 int detect_tune1000(Env& env, ConvertContext& ctx, const fs::path& source) {
   const fs::path tune = env.InstallPath(workfile::kTune1000);

@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -104,10 +103,6 @@ std::vector<LaidOutLine> NormalisePages(const std::vector<TextEntry>& text);
 // The preview file's bytes (code page 437 box drawing, one page after the
 // other).
 std::string PreviewText(const std::vector<LaidOutLine>& lines);
-
-// A rights notice (FF 02) naming V-SONO in its first 97 characters: the
-// maker's catalogue songs carry one.
-bool IsVSonoRights(std::span<const uint8_t> ev);
 
 // Tune1000/Lyrics detection: 1 when the song's words are ordinary text and
 // lyric events, in which case "Tune1000.MID" in the install folder holds the
