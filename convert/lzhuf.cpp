@@ -67,6 +67,15 @@ inline int CommonLength(const uint8_t* a, const uint8_t* b, int* cmp) {
   return kLookahead;
 }
 
+// Eight bytes as one number, the first byte highest: numbers compare as the
+// byte strings do.
+inline uint64_t Word(const uint8_t* p) {
+  uint64_t w;
+  std::memcpy(&w, p, 8);
+  if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap64(w);
+  return w;
+}
+
 uint32_t ReadLe32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
          static_cast<uint32_t>(p[3]) << 24;
@@ -417,80 +426,106 @@ void Encoder::InitTree() {
 }
 
 void Encoder::InsertNode(int r) {
-  int cmp = 1;
   const uint8_t* key = &text_[r];
-  int p = kWindow + 1 + key[0];
+  const int root = kWindow + 1 + key[0];
   Right(r) = Left(r) = kNil;
+  int q = Right(root);
+  if (q == kNil) {
+    Right(root) = static_cast<uint16_t>(r);
+    dad_[r] = static_cast<uint16_t>(root);
+    matchLength_ = 0;
+    return;
+  }
+  // Bytes 1 to 8 as one number, first byte highest, decide almost every
+  // comparison. The way down changes from node to node and no branch could
+  // guess it, so a step is written to wait only for its comparison: the
+  // words and sons of both sons of the node are loaded while it is made, and
+  // it merely picks one of them with a mask.
+  const uint64_t keyWord = Word(key + 1);
+  uint64_t word = Word(text_ + q + 1);
+  uint32_t sons = Sons(static_cast<size_t>(q));
+  int p = root;
   // The best match so far as one number, length above nearness
   // (kWindow - distance), so that a candidate of more than kThreshold bytes
-  // wins when it is longer, or as long and nearer: the larger number. The
-  // outcome changes from node to node and no branch could guess it, so the
-  // search is written to leave the compiler none: a mask instead of the
-  // threshold test, a maximum, and the next node picked by a mask.
+  // wins when it is longer, or as long and nearer: the larger number.
   int best = 0;
-  int next = Right(p);
+  int toRight = 1;
   for (;;) {
-    if (next == kNil) {
-      // Right on equal or greater, left on smaller.
-      sons_[2 * p + (cmp >= 0)] = static_cast<int16_t>(r);
-      dad_[r] = static_cast<int16_t>(p);
-      break;
+    const size_t left = sons & 0xFFFF;
+    const size_t right = sons >> 16;
+    // An empty link (kNil) loads harmless bytes past the ring.
+    const uint64_t leftWord = Word(text_ + left + 1);
+    const uint64_t rightWord = Word(text_ + right + 1);
+    const uint32_t leftSons = Sons(left);
+    const uint32_t rightSons = Sons(right);
+    int i;
+    if (keyWord != word) {
+      i = 1 + std::countl_zero(keyWord ^ word) / 8;
+      toRight = keyWord > word;
+    } else {
+      int cmp = 0;
+      i = CommonLength(key, &text_[q], &cmp);
+      toRight = cmp >= 0;
     }
-    p = next;
-    // Both sons are fetched while the strings are compared; the comparison
-    // then only picks one.
-    const int left = Left(p);
-    const int right = Right(p);
-    const int i = CommonLength(key, &text_[p], &cmp);
-    const int score = (i << 12 | (kWindow - ((r - p) & kMask))) & -static_cast<int>(i > kThreshold);
+    const int score = (i << 12 | (kWindow - ((r - q) & kMask))) & -static_cast<int>(i > kThreshold);
     best = std::max(best, score);
     if (i >= kLookahead) break;
-    next = left ^ ((left ^ right) & -static_cast<int>(cmp >= 0));
+    const uint64_t mask = static_cast<uint64_t>(-static_cast<int64_t>(toRight));
+    const int next = static_cast<int>(left ^ ((left ^ right) & mask));
+    p = q;
+    if (next == kNil) break;
+    q = next;
+    word = leftWord ^ ((leftWord ^ rightWord) & mask);
+    sons = leftSons ^ ((leftSons ^ rightSons) & static_cast<uint32_t>(mask));
   }
   matchLength_ = best >> 12;
   if (best != 0) matchPosition_ = kWindow - (best & kMask) - 1;
-  if (next == kNil) return;
-  // A full-length match: the new string takes the place of the old one.
-  dad_[r] = dad_[p];
-  Left(r) = Left(p);
-  Right(r) = Right(p);
-  dad_[Left(p)] = r;
-  dad_[Right(p)] = r;
-  if (Right(dad_[p]) == p) {
-    Right(dad_[p]) = r;
-  } else {
-    Left(dad_[p]) = r;
+  if (p == q) {
+    // The search ended at an empty link: the new string hangs there.
+    sons_[2 * p + toRight] = static_cast<uint16_t>(r);
+    dad_[r] = static_cast<uint16_t>(p);
+    return;
   }
-  dad_[p] = kNil;
+  // A full-length match: the new string takes the place of the old one.
+  dad_[r] = dad_[q];
+  Left(r) = Left(q);
+  Right(r) = Right(q);
+  dad_[Left(q)] = static_cast<uint16_t>(r);
+  dad_[Right(q)] = static_cast<uint16_t>(r);
+  if (Right(dad_[q]) == q) {
+    Right(dad_[q]) = static_cast<uint16_t>(r);
+  } else {
+    Left(dad_[q]) = static_cast<uint16_t>(r);
+  }
+  dad_[q] = kNil;
 }
 
-void Encoder::DeleteNode(int p) {
-  if (dad_[p] == kNil) return;
+inline void Encoder::DeleteNode(int p) {
+  const int parent = dad_[p];
+  if (parent == kNil) return;
+  const int left = Left(p);
+  const int right = Right(p);
   int q;
-  if (Right(p) == kNil) {
-    q = Left(p);
-  } else if (Left(p) == kNil) {
-    q = Right(p);
+  if ((left == kNil) | (right == kNil)) {
+    q = left ^ right ^ kNil;  // the son there is, if any
   } else {
-    q = Left(p);
+    // Two sons: the predecessor (the rightmost string on the left) takes
+    // p's place.
+    q = left;
     if (Right(q) != kNil) {
       do {
         q = Right(q);
       } while (Right(q) != kNil);
       Right(dad_[q]) = Left(q);
       dad_[Left(q)] = dad_[q];
-      Left(q) = Left(p);
-      dad_[Left(p)] = q;
+      Left(q) = static_cast<uint16_t>(left);
+      dad_[left] = static_cast<uint16_t>(q);
     }
-    Right(q) = Right(p);
-    dad_[Right(p)] = q;
+    Right(q) = static_cast<uint16_t>(right);
+    dad_[right] = static_cast<uint16_t>(q);
   }
-  dad_[q] = dad_[p];
-  if (Right(dad_[p]) == p) {
-    Right(dad_[p]) = q;
-  } else {
-    Left(dad_[p]) = q;
-  }
+  dad_[q] = static_cast<uint16_t>(parent);
+  sons_[2 * parent + (Right(parent) == p)] = static_cast<uint16_t>(q);
   dad_[p] = kNil;
 }
 

@@ -9,7 +9,9 @@
 #pragma once
 
 #include <cstddef>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <vector>
 
@@ -162,10 +164,16 @@ class Encoder {
   // byte (the right son of node kWindow + 1 + byte); kWindow is the empty
   // link. Left and right son of node p at 2p and 2p + 1.
   // 16-bit links keep the trees in the first-level cache.
-  int16_t& Left(int p) { return sons_[2 * p]; }
-  int16_t& Right(int p) { return sons_[2 * p + 1]; }
-  int16_t sons_[2 * (kWindow + 257)];
-  int16_t dad_[kWindow + 1];
+  uint16_t& Left(int p) { return sons_[2 * p]; }
+  uint16_t& Right(int p) { return sons_[2 * p + 1]; }
+  // Both sons of p in one load: left in the low half, right in the high.
+  uint32_t Sons(size_t p) const {
+    uint32_t s;
+    std::memcpy(&s, sons_ + 2 * p, sizeof s);
+    return std::endian::native == std::endian::little ? s : s >> 16 | s << 16;
+  }
+  uint16_t sons_[2 * (kWindow + 257)];
+  uint16_t dad_[kWindow + 1];
   int matchPosition_ = 0;  // distance - 1 of the longest match found
   int matchLength_ = 0;
 };
