@@ -33,8 +33,9 @@ int Convert(Context& ctx, std::vector<std::string>& a) {
   conversion.EnableQuestions();
   bool failed = false;
   size_t imported = 0, declined = 0, notSongs = 0;
-  for (const std::string& file : a) {
-    library::ImportResult r = library::ImportSongFile(*env, conversion, file, folder);
+  const std::vector<fs::path> files(a.begin(), a.end());
+  library::ImportSongFiles(*env, conversion, files, folder, {}, [&](size_t i, const library::ImportResult& r) {
+    const std::string& file = a[i];
     if (r.outcome == library::ImportOutcome::Imported) {
       ++imported;
       std::printf("%s: imported as %s\n", file.c_str(), r.destination.string().c_str());
@@ -49,7 +50,8 @@ int Convert(Context& ctx, std::vector<std::string>& a) {
       if (!r.reason.empty()) std::fprintf(stderr, "%s\n", r.reason.c_str());
     }
     if (r.digitWarning) std::fprintf(stderr, "%s\n", Latin1ToUtf8(*r.digitWarning).c_str());
-  }
+    return true;
+  });
   // Songs the user declined were a choice, not a failure.
   if (imported == 0 && declined == 0) {
     return ctx.Fail(notSongs == a.size() ? "no song was imported: songs are .MID, .KAR, .MF3, .MF4 and .MP3 files"

@@ -153,24 +153,24 @@ WriteResult WriteWholeFile(const fs::path& path, const Bytes& data) {
 
 }  // namespace
 
-int pack(Env& env, PackageHeader& header, const fs::path& source, const fs::path& package) {
+bool ReadPackageSource(Env& env, const fs::path& source, Bytes& content) {
   // The size word holds 32 bits; a larger source is refused before reading.
   std::error_code ec;
   uint64_t size = fs::is_regular_file(source, ec) ? fs::file_size(source, ec) : 0;
-  Bytes data;
-  if (ec || size > lzhuf::kMaxDataSize || !ReadWholeFile(source, data) || data.size() > lzhuf::kMaxDataSize) {
+  if (ec || size > lzhuf::kMaxDataSize || !ReadWholeFile(source, content) || content.size() > lzhuf::kMaxDataSize) {
     ReportReadError(env, PathText(source));
-    return kPackFailed;
+    return false;
   }
+  return true;
+}
 
+bool WritePackage(PackageHeader& header, const Bytes& data, const fs::path& package) {
+  if (data.size() > lzhuf::kMaxDataSize) return false;
   // The body goes to the package as it is made, after room for the header;
   // the header follows with the sizes filled in, and the caller's record
   // takes them only once the package is on disk.
   std::FILE* f = std::fopen(package.c_str(), "wb");
-  if (!f) {
-    ReportWriteError(env, PathText(package));
-    return kPackFailed;
-  }
+  if (!f) return false;
   PackageHeader written = header;
   uint64_t packageSize = PackageHeader::kSize;
   bool ok = std::fwrite(written.bytes.data(), 1, PackageHeader::kSize, f) == PackageHeader::kSize;
@@ -191,10 +191,21 @@ int pack(Env& env, PackageHeader& header, const fs::path& source, const fs::path
   if (std::fclose(f) != 0) ok = false;
   if (!ok) {
     RemovePartialFile(package);
-    ReportWriteError(env, PathText(package));
-    return kPackFailed;
+    return false;
   }
   header = written;
+  return true;
+}
+
+void ReportPackageWriteError(Env& env, const fs::path& package) { ReportWriteError(env, PathText(package)); }
+
+int pack(Env& env, PackageHeader& header, const fs::path& source, const fs::path& package) {
+  Bytes data;
+  if (!ReadPackageSource(env, source, data)) return kPackFailed;
+  if (!WritePackage(header, data, package)) {
+    ReportPackageWriteError(env, package);
+    return kPackFailed;
+  }
   return kPackDone;
 }
 

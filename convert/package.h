@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "context/env.h"
 
@@ -152,6 +153,20 @@ inline constexpr int kPackFailed = 1;
 // was and no partly written package behind.
 int pack(Env& env, PackageHeader& header, const std::filesystem::path& source,
          const std::filesystem::path& package);
+
+// The writing half of pack, for content already in memory: no messages and
+// no Env, so that it can run beside the conversion of the next song. False
+// when the package could not be written (the caller tells the user, as pack
+// does with "MSG_CANTCREATE" / "MSG_WRITEERROR"); then `header` is as it was
+// and no partly written package is left.
+bool WritePackage(PackageHeader& header, const std::vector<uint8_t>& content, const std::filesystem::path& package);
+// The message pack shows when the package could not be written.
+void ReportPackageWriteError(Env& env, const std::filesystem::path& package);
+
+// The content of a package to be, read whole; false (and "MSG_CANTOPEN" /
+// "MSG_READERROR" shown, as pack does) when it cannot be read or is larger
+// than a package can describe.
+bool ReadPackageSource(Env& env, const std::filesystem::path& source, std::vector<uint8_t>& content);
 
 // As pack, after setting in `header`: file name = the source path, title =
 // `name`, editor, author, performer and genre = "-", tempo 0, markers flag 0.

@@ -56,24 +56,35 @@ int FileImport::ImportFiles(const std::vector<fs::path>& files, const fs::path& 
   ui.ProgressLine2("");
   int imported = 0;
   int done = 0;
-  for (const fs::path& file : files) {
-    std::error_code ec;
-    if (fs::is_directory(file, ec)) {
-      // A folder is no song, whatever its name says.
-    } else {
-      library::ImportOptions options;
-      options.dropped = dropped;
-      library::ImportResult r = library::ImportSongFile(env, conversion, file, songFolder, options);
-      if (r.outcome == library::ImportOutcome::Imported) ++imported;
-    }
+  auto step = [&] {
     ++done;
     ui.ProgressStepCounted(1);
     ui.ProgressLine2(Fmt(line2, done, total));
     ui.Repaint();
     // The user closed the progress window: the files not yet imported stay
     // where they are.
-    if (ui.AbortRequested()) break;
+    return !ui.AbortRequested();
+  };
+  std::vector<fs::path> songs;
+  for (const fs::path& file : files) {
+    std::error_code ec;
+    // A folder is no song, whatever its name says.
+    if (fs::is_directory(file, ec)) {
+      if (!step()) {
+        ui.ProgressEnd();
+        return imported;
+      }
+    } else {
+      songs.push_back(file);
+    }
   }
+  library::ImportOptions options;
+  options.dropped = dropped;
+  library::ImportSongFiles(env, conversion, songs, songFolder, options,
+                           [&](size_t, const library::ImportResult& r) {
+                             if (r.outcome == library::ImportOutcome::Imported) ++imported;
+                             return step();
+                           });
   ui.ProgressEnd();
   return imported;
 }

@@ -1,7 +1,11 @@
 #include "library/song_import.h"
 
 #include <algorithm>
+#include <future>
+#include <memory>
 #include <system_error>
+#include <utility>
+#include <variant>
 
 #include "convert/mf4_converter.h"
 #include "convert/package.h"
@@ -86,22 +90,81 @@ ImportResult ImportMf3(Env& env, ConvertContext& ctx, const fs::path& source, co
   return {ImportOutcome::Imported, dest, {}, DigitWarning(env, dest)};
 }
 
-ImportResult ImportMidi(Env& env, ConvertContext& ctx, const fs::path& source, const fs::path& dest,
-                        const ImportOptions& options) {
+// A converted song whose package is still to be written: all that the
+// writing and the steps after it need, so that the next file can be
+// converted meanwhile.
+struct PendingPackage {
+  fs::path dest;
+  PackageHeader header;
+  Bytes content;
+  ImportedTexts texts;
+};
+
+// The conversion of a MIDI or karaoke file, up to its content in memory.
+std::variant<ImportResult, PendingPackage> ConvertMidi(Env& env, ConvertContext& ctx, const fs::path& source,
+                                                       const fs::path& dest, const ImportOptions& options) {
   const fs::path content = env.InstallPath(workfile::kContent);
   RemoveFile(content);
   if (import_midi_file(env, ctx, source, content, options.preprocessCatalogue) == kImportDeclined) {
-    return {ImportOutcome::Declined, {}, {}, std::nullopt};
+    return ImportResult{ImportOutcome::Declined, {}, {}, std::nullopt};
   }
   if (!ctx.outputWritten) return Failed("cannot convert " + source.string());
   std::string name = dest.filename().string();
   if (IsValidUtf8(name)) name = Utf8ToLatin1(name);
   ctx.header.SetFileName(name);
-  if (pack(env, ctx.header, content, dest) != kPackDone) return Failed("cannot pack " + dest.string());
-  ClearReadOnly(dest);
+  PendingPackage pending{dest, ctx.header, {}, TextsFromConversion(ctx)};
+  if (!ReadPackageSource(env, content, pending.content)) return Failed("cannot pack " + dest.string());
+  return pending;
+}
+
+// What follows the writing of a converted song's package.
+ImportResult FinishPackage(Env& env, const PendingPackage& pending, bool written) {
+  if (!written) {
+    ReportPackageWriteError(env, pending.dest);
+    return Failed("cannot pack " + pending.dest.string());
+  }
+  ClearReadOnly(pending.dest);
   // Without the song database the header keeps the conversion's texts.
-  FillImportedHeader(env, dest, TextsFromConversion(ctx));
-  return {ImportOutcome::Imported, dest, {}, DigitWarning(env, dest)};
+  FillImportedHeader(env, pending.dest, pending.texts);
+  return {ImportOutcome::Imported, pending.dest, {}, DigitWarning(env, pending.dest)};
+}
+
+// All of an import but the writing of a converted song's package.
+std::variant<ImportResult, PendingPackage> StartImport(Env& env, ConvertContext& ctx, const fs::path& source,
+                                                       const fs::path& songFolder, const ImportOptions& options) {
+  const SongFileKind kind = SongFileKindOf(source);
+  if (kind == SongFileKind::Other) return ImportResult{ImportOutcome::NotASong, {}, {}, std::nullopt};
+  std::error_code ec;
+  if (!fs::is_regular_file(source, ec)) {
+    ReportReadError(env, source.string());
+    return Failed("cannot read " + source.string());
+  }
+  const fs::path dest = DestinationFor(songFolder, source);
+  if (dest.empty()) return Failed("no name for the song in " + source.string());
+  const std::string stem = BaseNameOf(source.filename().string());
+  if (kind != SongFileKind::Mf4 && kind != SongFileKind::Mp3 && workfile::IsWorkFile(env, source, stem)) {
+    // The conversion would write over it while reading it.
+    return Failed(source.string() + " is one of the converter's own work files");
+  }
+
+  // A song file with nothing in it, or an MF4 too short for its header, is
+  // no song the player could play: the PC list must not take it for one.
+  const auto size = FileSize(source);
+  const bool tooShort = kind == SongFileKind::Mf4 ? size.value_or(0) < PackageHeader::kSize : size.value_or(0) == 0;
+  if (kind != SongFileKind::Midi && tooShort) {
+    ReportReadError(env, source.string());
+    return Failed(source.string() + (size.value_or(0) == 0 ? " is empty" : " is shorter than a song's header"));
+  }
+
+  WorkFiles cleanup(env, stem);
+  switch (kind) {
+    case SongFileKind::Mf4: return CopyInto(env, source, dest, options.dropped);
+    case SongFileKind::Mp3: return CopyInto(env, source, dest, false);
+    case SongFileKind::Mf3: return ImportMf3(env, ctx, source, dest);
+    case SongFileKind::Midi: return ConvertMidi(env, ctx, source, dest, options);
+    case SongFileKind::Other: break;
+  }
+  return ImportResult{ImportOutcome::NotASong, {}, {}, std::nullopt};
 }
 
 }  // namespace
@@ -149,39 +212,60 @@ ImportedTexts TextsFromConversion(const ConvertContext& ctx) {
 
 ImportResult ImportSongFile(Env& env, ConvertContext& ctx, const fs::path& source, const fs::path& songFolder,
                             const ImportOptions& options) {
-  const SongFileKind kind = SongFileKindOf(source);
-  if (kind == SongFileKind::Other) return {ImportOutcome::NotASong, {}, {}, std::nullopt};
-  std::error_code ec;
-  if (!fs::is_regular_file(source, ec)) {
-    ReportReadError(env, source.string());
-    return Failed("cannot read " + source.string());
-  }
-  const fs::path dest = DestinationFor(songFolder, source);
-  if (dest.empty()) return Failed("no name for the song in " + source.string());
-  const std::string stem = BaseNameOf(source.filename().string());
-  if (kind != SongFileKind::Mf4 && kind != SongFileKind::Mp3 && workfile::IsWorkFile(env, source, stem)) {
-    // The conversion would write over it while reading it.
-    return Failed(source.string() + " is one of the converter's own work files");
-  }
+  auto started = StartImport(env, ctx, source, songFolder, options);
+  if (auto* result = std::get_if<ImportResult>(&started)) return std::move(*result);
+  PendingPackage& pending = std::get<PendingPackage>(started);
+  const bool written = WritePackage(pending.header, pending.content, pending.dest);
+  if (written) ctx.header = pending.header;
+  return FinishPackage(env, pending, written);
+}
 
-  // A song file with nothing in it, or an MF4 too short for its header, is
-  // no song the player could play: the PC list must not take it for one.
-  const auto size = FileSize(source);
-  const bool tooShort = kind == SongFileKind::Mf4 ? size.value_or(0) < PackageHeader::kSize : size.value_or(0) == 0;
-  if (kind != SongFileKind::Midi && tooShort) {
-    ReportReadError(env, source.string());
-    return Failed(source.string() + (size.value_or(0) == 0 ? " is empty" : " is shorter than a song's header"));
+void ImportSongFiles(Env& env, ConvertContext& ctx, const std::vector<fs::path>& sources, const fs::path& songFolder,
+                     const ImportOptions& options, const ImportDone& done) {
+  // The song being packed beside the conversion of the next file. The
+  // package is written on its own thread, which touches nothing but the
+  // package and this record; all the rest happens here.
+  struct Packing {
+    size_t index = 0;
+    PendingPackage pending;
+    std::future<bool> written;  // declared last: its end waits for the thread
+  };
+  std::unique_ptr<Packing> packing;
+  // Finishes the song in hand and tells of it; false when `done` wants no more.
+  auto finishPacking = [&] {
+    if (!packing) return true;
+    std::unique_ptr<Packing> finished = std::move(packing);
+    const ImportResult r = FinishPackage(env, finished->pending, finished->written.get());
+    return done(finished->index, r);
+  };
+  for (size_t i = 0; i < sources.size(); ++i) {
+    // Only a conversion runs beside a packing: the other imports write
+    // into the song folder themselves, perhaps under the same name.
+    if (SongFileKindOf(sources[i]) != SongFileKind::Midi && !finishPacking()) return;
+    auto started = StartImport(env, ctx, sources[i], songFolder, options);
+    // Results are told in the order of the files.
+    bool more = finishPacking();
+    if (auto* result = std::get_if<ImportResult>(&started)) {
+      more = done(i, *result) && more;
+      if (!more) return;
+      continue;
+    }
+    packing = std::make_unique<Packing>();
+    packing->index = i;
+    packing->pending = std::move(std::get<PendingPackage>(started));
+    Packing* p = packing.get();
+    try {
+      packing->written = std::async(std::launch::async,
+                                    [p] { return WritePackage(p->pending.header, p->pending.content, p->pending.dest); });
+    } catch (const std::system_error&) {
+      // No thread to be had: written here and now.
+      std::promise<bool> now;
+      now.set_value(WritePackage(p->pending.header, p->pending.content, p->pending.dest));
+      packing->written = now.get_future();
+    }
+    if (!more) break;
   }
-
-  WorkFiles cleanup(env, stem);
-  switch (kind) {
-    case SongFileKind::Mf4: return CopyInto(env, source, dest, options.dropped);
-    case SongFileKind::Mp3: return CopyInto(env, source, dest, false);
-    case SongFileKind::Mf3: return ImportMf3(env, ctx, source, dest);
-    case SongFileKind::Midi: return ImportMidi(env, ctx, source, dest, options);
-    case SongFileKind::Other: break;
-  }
-  return {ImportOutcome::NotASong, {}, {}, std::nullopt};
+  finishPacking();
 }
 
 }  // namespace kestro::library

@@ -4,9 +4,12 @@
 // and packed with their texts.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "convert/convert_context.h"
 #include "library/pc_folder.h"
@@ -54,6 +57,16 @@ std::filesystem::path DestinationFor(const std::filesystem::path& songFolder, co
 // ctx; the intermediate files in the install folder are gone afterwards.
 ImportResult ImportSongFile(Env& env, ConvertContext& ctx, const std::filesystem::path& source,
                             const std::filesystem::path& songFolder, const ImportOptions& options = {});
+
+// Imports the files one after another as ImportSongFile does, with the same
+// questions, messages and results, and tells `done` of each file in order,
+// on the calling thread, with its index in `sources`. A converted MIDI song
+// is packed on a second thread while the next file is converted. When `done`
+// returns false no further file is started; one already converted is still
+// finished and told of.
+using ImportDone = std::function<bool(size_t index, const ImportResult& result)>;
+void ImportSongFiles(Env& env, ConvertContext& ctx, const std::vector<std::filesystem::path>& sources,
+                     const std::filesystem::path& songFolder, const ImportOptions& options, const ImportDone& done);
 
 // The texts of the last conversion, for FillImportedHeader.
 ImportedTexts TextsFromConversion(const ConvertContext& ctx);

@@ -219,13 +219,14 @@ int main(int argc, char** argv) {
     std::vector<fs::path> written;
     const double p0 = ProcessorSeconds();
     t0 = Steady::now();
-    for (const auto& f : files) {
-      auto r = kestro::library::ImportSongFile(env, ctx, f, folder);
-      if (r.outcome == kestro::library::ImportOutcome::Imported) {
-        ++imported;
-        written.push_back(r.destination);
-      }
-    }
+    kestro::library::ImportSongFiles(env, ctx, files, folder, {},
+                                     [&](size_t, const kestro::library::ImportResult& r) {
+                                       if (r.outcome == kestro::library::ImportOutcome::Imported) {
+                                         ++imported;
+                                         written.push_back(r.destination);
+                                       }
+                                       return true;
+                                     });
     const double wall = Seconds(Steady::now() - t0);
     const double processor = ProcessorSeconds() - p0;
     for (const auto& w : written) songBytes += fs::file_size(w);

@@ -279,6 +279,97 @@ TEST_F(SongImport, SourceThatIsAWorkFileIsLeftAlone) {
   EXPECT_EQ(ReadBinaryFile(dir / "TEMP.MID").value(), song);
 }
 
+// A batch does what importing its files one by one does: the same results in
+// the same order, the same songs byte for byte, the same messages; a song
+// packed beside the next conversion is finished before a copy of the same
+// name lands.
+TEST_F(SongImport, BatchGivesWhatOneByOneGives) {
+  ByteVec copy(900, 3);
+  std::copy_n("_MF4", 4, copy.begin());
+  const std::vector<fs::path> batch = {
+      Source("Uno.kar", LyricSong("Uno")),   Source("rotta.mid", ByteVec(64, 'x')),
+      Source("note.txt", ByteVec(5, 'n')),   Source("Due.kar", LyricSong("Due")),
+      Source("Due.mf4", copy),               Source("Tre.mid", LyricSong("Tre")),
+      Source("Quattro.kar", LyricSong("Quattro")), from / "missing.kar"};
+
+  const fs::path oneByOne = dir / "one";
+  fs::create_directories(oneByOne);
+  std::vector<ImportResult> expected;
+  {
+    ConvertContext c;
+    for (const fs::path& f : batch) expected.push_back(ImportSongFile(env, c, f, oneByOne));
+  }
+  const std::vector<ScriptedUi::Shown> expectedMessages = ui.messages;
+  ui.messages.clear();
+
+  std::vector<size_t> order;
+  std::vector<ImportResult> got;
+  ImportSongFiles(env, ctx, batch, songs, {}, [&](size_t i, const ImportResult& r) {
+    order.push_back(i);
+    got.push_back(r);
+    return true;
+  });
+  ASSERT_EQ(order, (std::vector<size_t>{0, 1, 2, 3, 4, 5, 6, 7}));
+  for (size_t i = 0; i < batch.size(); ++i) {
+    SCOPED_TRACE(batch[i].filename().string());
+    EXPECT_EQ(got[i].outcome, expected[i].outcome);
+    EXPECT_EQ(got[i].destination.filename(), expected[i].destination.filename());
+    EXPECT_EQ(got[i].digitWarning, expected[i].digitWarning);
+  }
+  EXPECT_EQ(got[0].outcome, ImportOutcome::Imported);
+  EXPECT_NE(got[1].outcome, ImportOutcome::Imported);
+  EXPECT_EQ(got[7].outcome, ImportOutcome::Failed);
+  size_t songsWritten = 0;
+  for (const auto& e : fs::directory_iterator(oneByOne)) {
+    SCOPED_TRACE(e.path().filename().string());
+    EXPECT_EQ(ReadBinaryFile(songs / e.path().filename()).value_or(ByteVec{}), ReadBinaryFile(e.path()).value());
+    ++songsWritten;
+  }
+  EXPECT_EQ(songsWritten, 4u);
+  EXPECT_EQ(ReadBinaryFile(songs / "Due.MF4").value(), copy);
+  ASSERT_EQ(ui.messages.size(), expectedMessages.size());
+  for (size_t i = 0; i < ui.messages.size(); ++i) {
+    EXPECT_EQ(ui.messages[i].caption, expectedMessages[i].caption);
+    EXPECT_EQ(ui.messages[i].text, expectedMessages[i].text);
+  }
+  EXPECT_EQ(WorkFilesLeft(), std::set<std::string>{});
+}
+
+// Stopping after a song: the one converted meanwhile is finished and told
+// of, no later file is touched.
+TEST_F(SongImport, BatchStopsAfterTheSongInHand) {
+  const std::vector<fs::path> batch = {Source("Uno.kar", LyricSong("Uno")), Source("Due.kar", LyricSong("Due")),
+                                       Source("Tre.kar", LyricSong("Tre"))};
+  std::vector<size_t> told;
+  ImportSongFiles(env, ctx, batch, songs, {}, [&](size_t i, const ImportResult& r) {
+    EXPECT_EQ(r.outcome, ImportOutcome::Imported) << r.reason;
+    told.push_back(i);
+    return false;
+  });
+  EXPECT_EQ(told, (std::vector<size_t>{0, 1}));
+  EXPECT_TRUE(fs::exists(songs / "Uno.MF4"));
+  EXPECT_TRUE(fs::exists(songs / "Due.MF4"));
+  EXPECT_FALSE(fs::exists(songs / "Tre.MF4"));
+  EXPECT_EQ(WorkFilesLeft(), std::set<std::string>{});
+}
+
+// A package that cannot be written is reported as pack reports it, and the
+// batch goes on.
+TEST_F(SongImport, BatchReportsAPackageItCannotWrite) {
+  fs::create_directories(songs / "Uno.MF4");  // a folder where the song should go
+  const std::vector<fs::path> batch = {Source("Uno.kar", LyricSong("Uno")), Source("Due.kar", LyricSong("Due"))};
+  std::vector<ImportOutcome> outcomes;
+  ImportSongFiles(env, ctx, batch, songs, {}, [&](size_t, const ImportResult& r) {
+    outcomes.push_back(r.outcome);
+    return true;
+  });
+  EXPECT_EQ(outcomes, (std::vector<ImportOutcome>{ImportOutcome::Failed, ImportOutcome::Imported}));
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0].caption, env.T("MSG_WRITEERROR"));
+  EXPECT_TRUE(fs::is_directory(songs / "Uno.MF4"));
+  EXPECT_EQ(HeaderOf(songs / "Due.MF4").Title(), "DUE");
+}
+
 TEST_F(SongImport, TextsForTheHeader) {
   ctx.fields.title = "T";
   ctx.fields.titleFromTrackName = true;
