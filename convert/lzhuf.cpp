@@ -636,7 +636,8 @@ bool Encoder::Encode(const uint8_t* data, size_t size, const Sink& sink) {
   };
   if (size < kParallelFrom) return codeHere();
 
-  auto ring = std::make_unique<TokenRing>();
+  // Default-initialized: the blocks are written before they are read.
+  std::unique_ptr<TokenRing> ring(new TokenRing);
   std::thread parser;
   try {
     parser = std::thread([this, data, size, &ring] {
@@ -672,7 +673,7 @@ void Encoder::Parse(const uint8_t* data, size_t size, const TokenSink& emit) {
   std::memset(text_, ' ', static_cast<size_t>(r));
   std::memset(text_ + r, 0, sizeof text_ - static_cast<size_t>(r));
 
-  auto block = std::make_unique<Token[]>(kTokensPerBlock);
+  auto block = std::make_unique_for_overwrite<Token[]>(kTokensPerBlock);
   size_t tokens = 0;
   size_t in = 0;
   int len = 0;
