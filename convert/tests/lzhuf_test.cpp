@@ -86,6 +86,21 @@ std::vector<Input> Inputs() {
       {"runs around the look-ahead", [] { return WithRuns({27, 28, 29, 30, 31, 57, 58, 59, 87, 300}, 14); }},
       {"a run as long as the window", [] { return WithRuns({4096 - 29, 4096, 4097, 5000}, 15); }},
       {"midi-like around the first rebuild", [] { return MidiLike(3 * kFirstRebuild, 16); }},
+      // Strings that agree on their first eight bytes after the first and
+      // differ at each later one, upward and downward: the match search
+      // decides those past its first word.
+      {"shared prefixes of every length", [] {
+         const Bytes base = RandomBytes(40, 17);
+         Bytes v;
+         for (int round = 0; round < 3; ++round) {
+           for (size_t k = 1; k < base.size(); ++k) {
+             Bytes s = base;
+             s[k] = static_cast<uint8_t>(s[k] ^ (1 + round * 0x40 + static_cast<int>(k)));
+             v.insert(v.end(), s.begin(), s.end());
+           }
+         }
+         return v;
+       }},
   };
   // Bodies that end on either side of a 64-bit word of the bit stream.
   for (size_t n = 1; n <= 17; ++n) {
