@@ -89,6 +89,14 @@ class BitReader {
 
   unsigned Bit() {
     if (count_ == 0) Refill();
+    return TakeBit();
+  }
+
+  // At least 32 bits held from here on, for a code read with TakeBit.
+  void HoldCode() {
+    if (count_ < 32) Refill();
+  }
+  unsigned TakeBit() {
     unsigned b = static_cast<unsigned>(buf_ >> 63);
     buf_ <<= 1;
     --count_;
@@ -284,7 +292,7 @@ void HuffmanTree::Update(int symbol) {
   Climb(prnt_[symbol + kNodes]);
 }
 
-void HuffmanTree::Update(int leaf, const Path& above) {
+inline void HuffmanTree::Update(int leaf, const Path& above) {
   if (freq_[kRoot] == kMaxFreq) {
     // The rebuild moves every node: the walked path is no longer the way up.
     int symbol = son_[leaf] - kNodes;
@@ -775,16 +783,22 @@ DecodeStatus Decoder::Decode(const uint8_t* body, size_t size, std::vector<uint8
     // Down from the root, one bit per node, noting the way for the update.
     // The sons of the next node come from the grandsons of this one, so
     // each lookup waits only for the one two levels up.
+    // A leaf at depth d needs a root count of at least the Fibonacci number
+    // F(d + 2), and the root stays below kMaxFreq: no code is longer than
+    // 22 bits, so 32 bits in hand read any of them without a refill.
     int node = kRoot;
     int sons = tree_.Son(node);
-    path_.begin = path_.end = 0;
+    int depth = 0;
+    in.HoldCode();
     do {
-      path_.node[path_.end++] = static_cast<uint16_t>(node);
-      int bit = static_cast<int>(in.Bit());
+      path_.node[depth++] = static_cast<uint16_t>(node);
+      int bit = static_cast<int>(in.TakeBit());
       int nextSons = tree_.Grandson(node, bit);
       node = sons + bit;
       sons = nextSons;
     } while (sons < kNodes);
+    path_.begin = 0;
+    path_.end = depth;
     tree_.Update(node, path_);
     int c = sons - kNodes;
     if (c < 256) {
