@@ -67,14 +67,20 @@ inline int CommonLength(const uint8_t* a, const uint8_t* b, int* cmp) {
   return kLookahead;
 }
 
-// Eight bytes as one number, the first byte highest: numbers compare as the
-// byte strings do.
-inline uint64_t Word(const uint8_t* p) {
+inline uint64_t Load64(const uint8_t* p) {
   uint64_t w;
   std::memcpy(&w, p, 8);
+  return w;
+}
+
+// Eight bytes loaded as they lie, as one number with the first byte highest:
+// numbers compare as the byte strings do.
+inline uint64_t ToBigEndian(uint64_t w) {
   if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap64(w);
   return w;
 }
+
+inline uint64_t Word(const uint8_t* p) { return ToBigEndian(Load64(p)); }
 
 uint32_t ReadLe32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
@@ -454,16 +460,18 @@ void Encoder::InsertNode(int r) {
   uint32_t sons = Sons(static_cast<size_t>(q));
   int p = root;
   // The best match so far as one number, length above nearness
-  // (kWindow - distance), so that a candidate of more than kThreshold bytes
-  // wins when it is longer, or as long and nearer: the larger number.
+  // (kWindow - distance), so that a candidate wins when it is longer, or as
+  // long and nearer: the larger number. One of kThreshold bytes or fewer
+  // never beats a longer one, and the parse codes a literal for it.
   int best = 0;
   int toRight = 1;
   for (;;) {
     const size_t left = sons & 0xFFFF;
     const size_t right = sons >> 16;
-    // An empty link (kNil) loads harmless bytes past the ring.
-    const uint64_t leftWord = Word(text_ + left + 1);
-    const uint64_t rightWord = Word(text_ + right + 1);
+    // An empty link (kNil) loads harmless bytes past the ring. Only the
+    // word picked is turned into a number.
+    const uint64_t leftWord = Load64(text_ + left + 1);
+    const uint64_t rightWord = Load64(text_ + right + 1);
     const uint32_t leftSons = Sons(left);
     const uint32_t rightSons = Sons(right);
     int i;
@@ -475,19 +483,18 @@ void Encoder::InsertNode(int r) {
       i = CommonLength(key, &text_[q], &cmp);
       toRight = cmp >= 0;
     }
-    const int score = (i << 12 | (kWindow - ((r - q) & kMask))) & -static_cast<int>(i > kThreshold);
-    best = std::max(best, score);
+    best = std::max(best, i << 12 | ((q - r) & kMask));
     if (i >= kLookahead) break;
     const uint64_t mask = static_cast<uint64_t>(-static_cast<int64_t>(toRight));
     const int next = static_cast<int>(left ^ ((left ^ right) & mask));
     p = q;
     if (next == kNil) break;
     q = next;
-    word = leftWord ^ ((leftWord ^ rightWord) & mask);
+    word = ToBigEndian(leftWord ^ ((leftWord ^ rightWord) & mask));
     sons = leftSons ^ ((leftSons ^ rightSons) & static_cast<uint32_t>(mask));
   }
   matchLength_ = best >> 12;
-  if (best != 0) matchPosition_ = kWindow - (best & kMask) - 1;
+  matchPosition_ = kWindow - (best & kMask) - 1;
   if (p == q) {
     // The search ended at an empty link: the new string hangs there.
     sons_[2 * p + toRight] = static_cast<uint16_t>(r);
