@@ -156,9 +156,9 @@ int pack(Env& env, PackageHeader& header, const std::filesystem::path& source,
 
 // The writing half of pack, for content already in memory: no messages and
 // no Env, so that it can run beside the conversion of the next song. False
-// when the package could not be written (the caller tells the user, as pack
-// does with "MSG_CANTCREATE" / "MSG_WRITEERROR"); then `header` is as it was
-// and no partly written package is left.
+// when the package could not be written (the caller tells the user with
+// ReportPackageWriteError); then `header` is as it was and no partly written
+// package is left.
 bool WritePackage(PackageHeader& header, const std::vector<uint8_t>& content, const std::filesystem::path& package);
 // The message pack shows when the package could not be written.
 void ReportPackageWriteError(Env& env, const std::filesystem::path& package);
