@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <string>
 #include <system_error>
 
 #include "convert/lzhuf.h"
@@ -164,6 +166,30 @@ bool ReadPackageSource(Env& env, const fs::path& source, Bytes& content) {
   return true;
 }
 
+namespace {
+
+// The header (sizes not yet filled in) and the body of a package, handed to
+// `sink` as they are made; the header with its sizes, or nothing when the
+// sink refused a piece or the package would be too large to describe.
+std::optional<PackageHeader> EncodePackage(const PackageHeader& header, const Bytes& data,
+                                           const lzhuf::Encoder::Sink& sink) {
+  if (data.size() > lzhuf::kMaxDataSize) return std::nullopt;
+  PackageHeader written = header;
+  uint64_t packageSize = PackageHeader::kSize;
+  if (!sink(written.bytes.data(), PackageHeader::kSize)) return std::nullopt;
+  auto encoder = std::make_unique<lzhuf::Encoder>();
+  const bool encoded = encoder->Encode(data.data(), data.size(), [&](const uint8_t* bytes, size_t count) {
+    packageSize += count;
+    return sink(bytes, count);
+  });
+  if (!encoded || packageSize > 0xFFFFFFFFu) return std::nullopt;
+  written.SetUnpackedSize(static_cast<uint32_t>(data.size()));
+  written.SetPackageSize(static_cast<uint32_t>(packageSize));
+  return written;
+}
+
+}  // namespace
+
 bool WritePackage(PackageHeader& header, const Bytes& data, const fs::path& package) {
   if (data.size() > lzhuf::kMaxDataSize) return false;
   // The body goes to the package as it is made, after room for the header;
@@ -171,29 +197,30 @@ bool WritePackage(PackageHeader& header, const Bytes& data, const fs::path& pack
   // takes them only once the package is on disk.
   std::FILE* f = std::fopen(package.c_str(), "wb");
   if (!f) return false;
-  PackageHeader written = header;
-  uint64_t packageSize = PackageHeader::kSize;
-  bool ok = std::fwrite(written.bytes.data(), 1, PackageHeader::kSize, f) == PackageHeader::kSize;
-  if (ok) {
-    auto encoder = std::make_unique<lzhuf::Encoder>();
-    ok = encoder->Encode(data.data(), data.size(), [&](const uint8_t* bytes, size_t count) {
-      packageSize += count;
-      return std::fwrite(bytes, 1, count, f) == count;
-    });
-  }
-  ok = ok && packageSize <= 0xFFFFFFFFu;
-  if (ok) {
-    written.SetUnpackedSize(static_cast<uint32_t>(data.size()));
-    written.SetPackageSize(static_cast<uint32_t>(packageSize));
-    ok = std::fseek(f, 0, SEEK_SET) == 0 &&
-         std::fwrite(written.bytes.data(), 1, PackageHeader::kSize, f) == PackageHeader::kSize;
-  }
+  const auto written = EncodePackage(header, data, [f](const uint8_t* bytes, size_t count) {
+    return std::fwrite(bytes, 1, count, f) == count;
+  });
+  bool ok = written && std::fseek(f, 0, SEEK_SET) == 0 &&
+            std::fwrite(written->bytes.data(), 1, PackageHeader::kSize, f) == PackageHeader::kSize;
   if (std::fclose(f) != 0) ok = false;
   if (!ok) {
     RemovePartialFile(package);
     return false;
   }
-  header = written;
+  header = *written;
+  return true;
+}
+
+bool ReplacePackage(PackageHeader& header, const Bytes& data, const fs::path& package) {
+  std::string whole;
+  const auto written = EncodePackage(header, data, [&whole](const uint8_t* bytes, size_t count) {
+    whole.append(reinterpret_cast<const char*>(bytes), count);
+    return true;
+  });
+  if (!written) return false;
+  whole.replace(0, PackageHeader::kSize, reinterpret_cast<const char*>(written->bytes.data()), PackageHeader::kSize);
+  if (!WriteFileAtomic(package, whole)) return false;
+  header = *written;
   return true;
 }
 

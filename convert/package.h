@@ -160,6 +160,10 @@ int pack(Env& env, PackageHeader& header, const std::filesystem::path& source,
 // ReportPackageWriteError); then `header` is as it was and no partly written
 // package is left.
 bool WritePackage(PackageHeader& header, const std::vector<uint8_t>& content, const std::filesystem::path& package);
+// The same for a package that takes the place of a song: made whole in
+// memory, written beside it and renamed over it, so that a song of the same
+// name stays whole until its replacement is.
+bool ReplacePackage(PackageHeader& header, const std::vector<uint8_t>& content, const std::filesystem::path& package);
 // The message pack shows when the package could not be written.
 void ReportPackageWriteError(Env& env, const std::filesystem::path& package);
 

@@ -215,7 +215,7 @@ ImportResult ImportSongFile(Env& env, ConvertContext& ctx, const fs::path& sourc
   auto started = StartImport(env, ctx, source, songFolder, options);
   if (auto* result = std::get_if<ImportResult>(&started)) return std::move(*result);
   PendingPackage& pending = std::get<PendingPackage>(started);
-  const bool written = WritePackage(pending.header, pending.content, pending.dest);
+  const bool written = ReplacePackage(pending.header, pending.content, pending.dest);
   if (written) ctx.header = pending.header;
   return FinishPackage(env, pending, written);
 }
@@ -256,11 +256,11 @@ void ImportSongFiles(Env& env, ConvertContext& ctx, const std::vector<fs::path>&
     Packing* p = packing.get();
     try {
       packing->written = std::async(std::launch::async,
-                                    [p] { return WritePackage(p->pending.header, p->pending.content, p->pending.dest); });
+                                    [p] { return ReplacePackage(p->pending.header, p->pending.content, p->pending.dest); });
     } catch (const std::system_error&) {
       // No thread to be had: written here and now.
       std::promise<bool> now;
-      now.set_value(WritePackage(p->pending.header, p->pending.content, p->pending.dest));
+      now.set_value(ReplacePackage(p->pending.header, p->pending.content, p->pending.dest));
       packing->written = now.get_future();
     }
     if (!more) break;

@@ -1,7 +1,10 @@
 #include "convert/package.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <algorithm>
+#include <csignal>
 #include <memory>
 
 #include "convert/lzhuf.h"
@@ -436,6 +439,46 @@ TEST_F(Package, WriteErrorsAreReportedNotFatal) {
   EXPECT_EQ(unpack(env, u, dir / "ok.mf4", "/dev/full"), kPackFailed);
   ExpectWriteError("/dev/full");
   EXPECT_TRUE(u == PackageHeader());
+}
+
+// A package that takes a song's place is whole or not there: when it cannot
+// be written whole, the song of that name stays as it was (written in place,
+// it would be gone).
+TEST_F(Package, AReplacementThatCannotBeWrittenLeavesTheSongWhole) {
+  Bytes old(900, 7);
+  std::copy_n("_MF4", 4, old.begin());
+  const fs::path song = Write("song.mf4", old);
+  const fs::path other = Write("other.mf4", old);
+  // Incompressible, short enough to be packed on this thread alone.
+  const Bytes content = testing::RandomBytes(20000, 3);
+
+  // Files may grow to 4 KB only; a write past that fails instead of ending
+  // the process.
+  rlimit limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+  const rlimit small{4096, limit.rlim_max};
+  auto* const previous = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  PackageHeader replaced, inPlace;
+  const bool replacedOk = ReplacePackage(replaced, content, song);
+  const bool inPlaceOk = WritePackage(inPlace, content, other);
+  setrlimit(RLIMIT_FSIZE, &limit);
+  std::signal(SIGXFSZ, previous);
+
+  EXPECT_FALSE(replacedOk);
+  EXPECT_EQ(Read(song), old);
+  EXPECT_TRUE(replaced == PackageHeader());
+  EXPECT_FALSE(inPlaceOk);
+  EXPECT_FALSE(fs::exists(other));
+  for (const auto& e : fs::directory_iterator(dir.path())) {
+    EXPECT_NE(e.path().filename().string().rfind(".song.mf4.", 0), 0u) << "a temporary file is left";
+  }
+
+  ASSERT_TRUE(ReplacePackage(replaced, content, song));
+  EXPECT_EQ(replaced.PackageSize(), fs::file_size(song));
+  PackageHeader back;
+  ASSERT_EQ(unpack(env, back, song, dir / "back.mid"), kPackDone);
+  EXPECT_EQ(Read(dir / "back.mid"), content);
 }
 
 TEST_F(Package, UnpackOpenFailures) {
