@@ -93,11 +93,6 @@ class BitReader {
  public:
   BitReader(const uint8_t* data, size_t size) : p_(data), end_(data + size) {}
 
-  unsigned Bit() {
-    if (count_ == 0) Refill();
-    return TakeBit();
-  }
-
   // At least 32 bits held from here on, for a code read with TakeBit.
   void HoldCode() {
     if (count_ < 32) Refill();

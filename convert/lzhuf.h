@@ -8,8 +8,8 @@
 // on in blocks as it goes.
 #pragma once
 
-#include <cstddef>
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <functional>
