@@ -10,6 +10,10 @@
 #include <system_error>
 #include <thread>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace kestro::lzhuf {
 
 namespace {
@@ -93,14 +97,19 @@ class BitReader {
  public:
   BitReader(const uint8_t* data, size_t size) : p_(data), end_(data + size) {}
 
-  // At least 32 bits held from here on, for a code read with TakeBit.
+  // At least 32 bits held from here on, for a code read with Peek, Skip
+  // and TakeBit.
   void HoldCode() {
     if (count_ < 32) Refill();
   }
+  unsigned Peek(int n) const { return static_cast<unsigned>(buf_ >> (64 - n)); }
+  void Skip(int n) {
+    buf_ <<= n;
+    count_ -= n;
+  }
   unsigned TakeBit() {
-    unsigned b = static_cast<unsigned>(buf_ >> 63);
-    buf_ <<= 1;
-    --count_;
+    unsigned b = Peek(1);
+    Skip(1);
     return b;
   }
 
@@ -169,14 +178,39 @@ void HuffmanTree::Start() {
     son_[j] = i;
     prnt_[i] = prnt_[i + 1] = j;
   }
-  for (int i = kNodes; i < kNodes + kBlock; ++i) freq_[i] = 0xFFFF;
+  for (int i = kNodes; i < kNodes + kRunBlock; ++i) freq_[i] = 0xFFFF;
   prnt_[kRoot] = 0;
   SetAllLinks();
 }
 
 void HuffmanTree::SetAllLinks() {
-  for (int i = 0; i < kNodes; ++i) SetGrandsons(i);
   for (int i = 0; i < kNodes + kSymbols; ++i) gp_[i] = i == kRoot ? 0 : prnt_[prnt_[i]];
+  if (prefixTable_) FillReach(kRoot, 0, 0);
+}
+
+void HuffmanTree::FillReach(int node, int depth, unsigned prefix) {
+  const bool leaf = son_[node] >= kNodes;
+  if (leaf || depth == kPrefixBits) {
+    // Every value of the bits after the walk's own leads here.
+    const int rest = kPrefixBits - depth;
+    std::fill_n(reach_ + (prefix << rest), size_t{1} << rest,
+                Reach{static_cast<uint16_t>(node), static_cast<uint8_t>(depth), leaf});
+    return;
+  }
+  FillReach(son_[node], depth + 1, prefix << 1);
+  FillReach(son_[node] + 1, depth + 1, prefix << 1 | 1);
+}
+
+void HuffmanTree::RefreshReach(int node) {
+  // The walk to the node is its code: from the node up, an odd node is the
+  // bit 1 of its level.
+  unsigned prefix = 0;
+  int depth = 0;
+  for (int q = node; q != kRoot; q = prnt_[q]) {
+    if (depth == kPrefixBits) return;  // below what the table looks at
+    prefix |= static_cast<unsigned>(q & 1) << depth++;
+  }
+  FillReach(node, depth, prefix);
 }
 
 void HuffmanTree::SetGrandparentsBelow(int node) {
@@ -191,14 +225,6 @@ void HuffmanTree::SetGrandparentsBelow(int node) {
     int t = son_[x];
     gp_[t] = node;
     if (t < kNodes) gp_[t + 1] = node;
-  }
-}
-
-void HuffmanTree::SetGrandsons(int node) {
-  int s = son_[node];
-  if (s < kNodes) {
-    grand_[2 * node] = son_[s];
-    grand_[2 * node + 1] = son_[s + 1];
   }
 }
 
@@ -236,39 +262,62 @@ void HuffmanTree::Rebuild() {
   SetAllLinks();
 }
 
-int HuffmanTree::MoveAhead(int c, unsigned k) {
-  // The last node still below k: the frequencies are sorted, so it is
-  // c plus the number of those below k after c. They are counted a block at
-  // a time, which the compiler does in one vector compare, instead of
-  // walking the run of equal frequencies node by node.
-  int l = c + 1;
-  for (;;) {
-    int below = 0;
-    for (int i = 0; i < kBlock; ++i) below += freq_[l + i] < k;
-    l += below;
-    if (below < kBlock) break;
+int HuffmanTree::RunBelow(int from, unsigned k) const {
+  // The frequencies are sorted: the nodes below k are a run, here counted a
+  // block at a time instead of node by node. The sentinels end every run.
+#if defined(__SSE2__)
+  // Unsigned 16-bit counts compare as signed ones with their top bits
+  // flipped; the run's length is the number of lanes before the first that
+  // is not below.
+  const __m128i flip = _mm_set1_epi16(static_cast<int16_t>(0x8000));
+  const __m128i limit = _mm_set1_epi16(static_cast<int16_t>(k ^ 0x8000));
+  static_assert(kRunBlock == 16, "two vectors of eight counts");
+  for (int n = 0;;) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(freq_ + from + n));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(freq_ + from + n + 8));
+    const __m128i below = _mm_packs_epi16(_mm_cmpgt_epi16(limit, _mm_xor_si128(a, flip)),
+                                          _mm_cmpgt_epi16(limit, _mm_xor_si128(b, flip)));
+    const int run = std::countr_one(static_cast<unsigned>(_mm_movemask_epi8(below)));
+    n += run;
+    if (run < kRunBlock) return n;
   }
-  --l;
-  freq_[c] = freq_[l];
+#else
+  int n = 0;
+  while (freq_[from + n] < k) ++n;
+  return n;
+#endif
+}
+
+int HuffmanTree::MoveAhead(int c, unsigned k) {
+  const int l = c + RunBelow(c + 1, k);
+  // l had the count c had before: the run's.
+  freq_[c] = static_cast<uint16_t>(k - 1);
   freq_[l] = static_cast<uint16_t>(k);
 
-  int i = son_[c];
-  prnt_[i] = l;
-  if (i < kNodes) prnt_[i + 1] = l;
-
-  int j = son_[l];
-  son_[l] = i;
-
-  prnt_[j] = c;
-  if (j < kNodes) prnt_[j + 1] = c;
-  son_[c] = j;
-
-  SetGrandsons(c);
-  SetGrandsons(l);
-  grand_[2 * prnt_[c] + (c & 1)] = j;
-  grand_[2 * prnt_[l] + (l & 1)] = i;
+  const int i = son_[c];
+  const int j = son_[l];
+  son_[c] = static_cast<int16_t>(j);
+  son_[l] = static_cast<int16_t>(i);
+  if (i >= kNodes && j >= kNodes) {
+    // Two leaves, as mostly: only the links of the two symbols change, and
+    // every walk from the root stays as it was.
+    prnt_[i] = static_cast<int16_t>(l);
+    prnt_[j] = static_cast<int16_t>(c);
+    gp_[i] = prnt_[l];
+    gp_[j] = prnt_[c];
+    return l;
+  }
+  prnt_[i] = static_cast<int16_t>(l);
+  if (i < kNodes) prnt_[i + 1] = static_cast<int16_t>(l);
+  prnt_[j] = static_cast<int16_t>(c);
+  if (j < kNodes) prnt_[j + 1] = static_cast<int16_t>(c);
   SetGrandparentsBelow(c);
   SetGrandparentsBelow(l);
+  // A subtree moved: the walks through both places changed.
+  if (prefixTable_) {
+    RefreshReach(c);
+    RefreshReach(l);
+  }
   return l;
 }
 
@@ -288,17 +337,19 @@ void HuffmanTree::Climb(int c) {
   }
 }
 
-void HuffmanTree::Update(int symbol) {
-  if (freq_[kRoot] == kMaxFreq) Rebuild();
-  Climb(prnt_[symbol + kNodes]);
+void HuffmanTree::UpdateLeaf(int leaf) {
+  if (freq_[kRoot] == kMaxFreq) {
+    const int symbol = son_[leaf] - kNodes;
+    Rebuild();
+    leaf = prnt_[symbol + kNodes];
+  }
+  Climb(leaf);
 }
 
 inline void HuffmanTree::Update(int leaf, const Path& above) {
   if (freq_[kRoot] == kMaxFreq) {
     // The rebuild moves every node: the walked path is no longer the way up.
-    int symbol = son_[leaf] - kNodes;
-    Rebuild();
-    Climb(prnt_[symbol + kNodes]);
+    UpdateLeaf(leaf);
     return;
   }
   // Most counts move no node; up to the first that moves, the next node is
@@ -782,27 +833,24 @@ DecodeStatus Decoder::Decode(const uint8_t* body, size_t size, std::vector<uint8
       out.resize(kBefore + room + kAfter);
       o = out.data() + kBefore;
     }
-    // Down from the root, one bit per node, noting the way for the update.
-    // The sons of the next node come from the grandsons of this one, so
-    // each lookup waits only for the one two levels up.
+    // The first bits of the code in one lookup, then on down one bit per
+    // node: few codes are longer than the table's bits.
     // A leaf at depth d needs a root count of at least the Fibonacci number
     // F(d + 2), and the root stays below kMaxFreq: no code is longer than
     // 22 bits, so 32 bits in hand read any of them without a refill.
-    int node = kRoot;
-    int sons = tree_.Son(node);
-    int depth = 0;
     in.HoldCode();
-    do {
-      path_.node[depth++] = static_cast<uint16_t>(node);
-      int bit = static_cast<int>(in.TakeBit());
-      int nextSons = tree_.Grandson(node, bit);
-      node = sons + bit;
-      sons = nextSons;
-    } while (sons < kNodes);
-    path_.begin = 0;
-    path_.end = depth;
-    tree_.Update(node, path_);
-    int c = sons - kNodes;
+    const HuffmanTree::Reach reach = tree_.Reached(in.Peek(HuffmanTree::kPrefixBits));
+    in.Skip(reach.bits);
+    int node = reach.node;
+    if (!reach.leaf) {
+      int sons = tree_.Son(node);
+      do {
+        node = sons + static_cast<int>(in.TakeBit());
+        sons = tree_.Son(node);
+      } while (sons < kNodes);
+    }
+    const int c = tree_.Son(node) - kNodes;
+    tree_.UpdateLeaf(node);
     if (c < 256) {
       o[count++] = static_cast<uint8_t>(c);
     } else {

@@ -46,11 +46,13 @@ inline constexpr uint8_t kPositionCode[64] = {
 // The adaptive Huffman tree over the 283 symbols, as both directions keep it.
 class HuffmanTree {
  public:
-  HuffmanTree() { Start(); }
+  // The decoder also keeps a table of where the first bits of a code lead.
+  enum class Use { Encoding, Decoding };
+  explicit HuffmanTree(Use use = Use::Encoding) : prefixTable_(use == Use::Decoding) { Start(); }
 
   // The nodes from the root down to a leaf's parent, in node[begin, end):
-  // the decoder fills it from the front walking down, the encoder from the
-  // back walking up. No path is deeper than there are symbols.
+  // the encoder fills it from the back walking up. No path is deeper than
+  // there are symbols.
   struct Path {
     uint16_t node[kSymbols];
     int begin = 0;
@@ -61,10 +63,12 @@ class HuffmanTree {
   void Start();
   // Counts one more of `symbol` and restores the order of the tree; rebuilds
   // it first when the root has reached kMaxFreq.
-  void Update(int symbol);
-  // The same for the leaf in node `leaf`, whose ancestors the caller has
-  // just walked (`above`): the climb follows them instead of the parent
-  // links until a node changes place.
+  void Update(int symbol) { UpdateLeaf(prnt_[symbol + kNodes]); }
+  // The same for the symbol in the leaf node `leaf`.
+  void UpdateLeaf(int leaf);
+  // The same, where the caller has just walked the leaf's ancestors
+  // (`above`): the climb follows them instead of the parent links until a
+  // node changes place.
   void Update(int leaf, const Path& above);
 
   // The code of `symbol`: `length` bits, the first bit to send highest.
@@ -74,10 +78,18 @@ class HuffmanTree {
   // Depth of the deepest leaf (longest code).
   int MaxCodeLength() const;
 
-  // For the decoder's walk from the root. Grandson(node, bit) is the son of
-  // son(node) + bit: with it a walk needs one lookup per two levels.
+  // Where the walk from the root with the next kPrefixBits bits of the
+  // stream ends: at a leaf on the way, or at the node that many levels
+  // down. Kept by a tree for Use::Decoding only.
+  static constexpr int kPrefixBits = 8;
+  struct Reach {
+    uint16_t node;
+    uint8_t bits;  // bits the walk used
+    bool leaf;
+  };
+  Reach Reached(unsigned nextBits) const { return reach_[nextBits]; }
+
   int Son(int node) const { return son_[node]; }
-  int Grandson(int node, int bit) const { return grand_[2 * node + bit]; }
   unsigned Freq(int node) const { return freq_[node]; }
 
  private:
@@ -85,25 +97,32 @@ class HuffmanTree {
   // Node c has reached frequency k, more than its right neighbour: it trades
   // places with the last node of a lower frequency. Returns that place.
   int MoveAhead(int c, unsigned k);
+  // How many nodes from `from` on have a frequency below k.
+  int RunBelow(int from, unsigned k) const;
   // Counts one more at node c and at each node above it.
   void Climb(int c);
-  void SetGrandsons(int node);
   // After node's sons changed: the grandparent links of its sons and
   // grandsons.
   void SetGrandparentsBelow(int node);
   void SetAllLinks();
+  // The prefix table's entries for the walks through `node`, which is
+  // `depth` levels down at the end of the walk `prefix`.
+  void FillReach(int node, int depth, unsigned prefix);
+  // The same for a node whose sons have just changed, wherever it is.
+  void RefreshReach(int node);
 
-  // Sorted by node index, sentinels after the end (MoveAhead reads a block
+  // Sorted by node index, sentinels after the end (RunBelow reads a block
   // at a time). The root never passes kMaxFreq: 16 bits hold every count.
-  static constexpr int kBlock = 8;
-  uint16_t freq_[kNodes + kBlock];
+  static constexpr int kRunBlock = 16;
+  uint16_t freq_[kNodes + kRunBlock];
   // Node numbers fit 16 bits; small tables leave the first-level cache to
   // the encoder's search trees.
   int16_t prnt_[kNodes + kSymbols];  // parent of each node; [kNodes + s] is the leaf of symbol s
   int16_t son_[kNodes];              // smaller son (the other is son + 1); >= kNodes for a leaf
-  int16_t grand_[2 * kNodes];        // of each inner node: the sons of its two sons
   int16_t gp_[kNodes + kSymbols];    // prnt_ of prnt_ (0 above the root): a climb
                                      // waits for one link per two levels
+  const bool prefixTable_;
+  Reach reach_[1 << kPrefixBits];
 };
 
 class Encoder {
@@ -199,8 +218,7 @@ class Decoder {
   static bool SizeFits(uint32_t unpackedSize, size_t bodySize);
 
  private:
-  HuffmanTree tree_;
-  HuffmanTree::Path path_;
+  HuffmanTree tree_{HuffmanTree::Use::Decoding};
 };
 
 }  // namespace kestro::lzhuf

@@ -390,6 +390,51 @@ TEST(Lzhuf, UpdatingAlongTheWalkedPathIsTheSameUpdate) {
   }
 }
 
+// Where the walk from the root with the 8 bits of `prefix` ends.
+lzhuf::HuffmanTree::Reach WalkPrefix(const lzhuf::HuffmanTree& t, unsigned prefix) {
+  int node = lzhuf::kRoot;
+  int bits = 0;
+  while (bits < lzhuf::HuffmanTree::kPrefixBits && t.Son(node) < lzhuf::kNodes) {
+    node = t.Son(node) + static_cast<int>((prefix >> (lzhuf::HuffmanTree::kPrefixBits - 1 - bits)) & 1);
+    ++bits;
+  }
+  return {static_cast<uint16_t>(node), static_cast<uint8_t>(bits), t.Son(node) >= lzhuf::kNodes};
+}
+
+TEST(Lzhuf, PrefixTableFollowsTheTree) {
+  // The decoder's table of where the first 8 bits of a code lead must stay
+  // what a walk from the root finds, as subtrees near the top trade places
+  // and across rebuilds. The favourite symbols change from phase to phase,
+  // so that inner nodes near the root keep moving.
+  lzhuf::HuffmanTree t(lzhuf::HuffmanTree::Use::Decoding);
+  std::mt19937 rng(11);
+  int changedWithoutRebuild = 0;
+  std::vector<lzhuf::HuffmanTree::Reach> before(256);
+  unsigned rootBefore = 0;
+  for (int n = 0; n < 4 * static_cast<int>(lzhuf::kMaxFreq); ++n) {
+    const int phase = n / 3000;
+    const int s = static_cast<int>(rng() % 3 == 0 ? rng() % lzhuf::kSymbols : (phase * 37 + rng() % (2 + phase % 5)) % lzhuf::kSymbols);
+    t.Update(s);
+    if (n % 501 == 0) {
+      bool changed = false;
+      for (unsigned prefix = 0; prefix < 256; ++prefix) {
+        const lzhuf::HuffmanTree::Reach got = t.Reached(prefix);
+        const lzhuf::HuffmanTree::Reach want = WalkPrefix(t, prefix);
+        ASSERT_EQ(got.node, want.node) << "prefix " << prefix << " after " << n;
+        ASSERT_EQ(got.bits, want.bits) << "prefix " << prefix << " after " << n;
+        ASSERT_EQ(got.leaf, want.leaf) << "prefix " << prefix << " after " << n;
+        changed |= got.node != before[prefix].node || got.bits != before[prefix].bits || got.leaf != before[prefix].leaf;
+        before[prefix] = got;
+      }
+      // A rebuild halves the root's count; between two checks without one,
+      // a change of the table came from nodes trading places.
+      if (changed && t.Freq(lzhuf::kRoot) > rootBefore) ++changedWithoutRebuild;
+      rootBefore = t.Freq(lzhuf::kRoot);
+    }
+  }
+  EXPECT_GT(changedWithoutRebuild, 20);
+}
+
 TEST(Lzhuf, CodesLongerThanSixteenBitsSurvive) {
   // Symbol counts that grow like Fibonacci numbers push the rare symbols
   // deep down the tree. The published code keeps codes in 16 bits and would
