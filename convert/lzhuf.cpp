@@ -185,7 +185,11 @@ void HuffmanTree::Start() {
 
 void HuffmanTree::SetAllLinks() {
   for (int i = 0; i < kNodes + kSymbols; ++i) gp_[i] = i == kRoot ? 0 : prnt_[prnt_[i]];
-  if (prefixTable_) FillReach(kRoot, 0, 0);
+  if (use_ == Use::Decoding) {
+    FillReach(kRoot, 0, 0);
+  } else {
+    ForgetCodes();
+  }
 }
 
 void HuffmanTree::FillReach(int node, int depth, unsigned prefix) {
@@ -305,6 +309,11 @@ int HuffmanTree::MoveAhead(int c, unsigned k) {
     prnt_[j] = static_cast<int16_t>(c);
     gp_[i] = prnt_[l];
     gp_[j] = prnt_[c];
+    if (use_ == Use::Encoding) {
+      // Each symbol now has the code the other had.
+      std::swap(code_[i - kNodes], code_[j - kNodes]);
+      std::swap(codeLength_[i - kNodes], codeLength_[j - kNodes]);
+    }
     return l;
   }
   prnt_[i] = static_cast<int16_t>(l);
@@ -314,9 +323,11 @@ int HuffmanTree::MoveAhead(int c, unsigned k) {
   SetGrandparentsBelow(c);
   SetGrandparentsBelow(l);
   // A subtree moved: the walks through both places changed.
-  if (prefixTable_) {
+  if (use_ == Use::Decoding) {
     RefreshReach(c);
     RefreshReach(l);
+  } else {
+    ForgetCodes();
   }
   return l;
 }
@@ -346,60 +357,37 @@ void HuffmanTree::UpdateLeaf(int leaf) {
   Climb(leaf);
 }
 
-inline void HuffmanTree::Update(int leaf, const Path& above) {
-  if (freq_[kRoot] == kMaxFreq) {
-    // The rebuild moves every node: the walked path is no longer the way up.
-    UpdateLeaf(leaf);
-    return;
-  }
-  // Most counts move no node; up to the first that moves, the next node is
-  // known without waiting for the parent link.
-  int c = leaf;
-  for (int i = above.end;;) {
-    unsigned k = ++freq_[c];
-    if (k > freq_[c + 1]) {
-      c = prnt_[MoveAhead(c, k)];
-      if (c != 0) Climb(c);
-      return;
-    }
-    if (i == above.begin) return;  // c was the root
-    c = above.node[--i];
-  }
-}
-
 uint64_t HuffmanTree::Code(int symbol, int* length) const {
-  int leaf = 0;
-  Path above;
-  return Code(symbol, length, &leaf, &above);
-}
-
-uint64_t HuffmanTree::Code(int symbol, int* length, int* leaf, Path* above) const {
   // From the leaf up: an odd node is the bigger son, bit 1. The bit next to
   // the root is sent first. A tree whose root stays below kMaxFreq is at
   // most about 23 levels deep, far from the 64 bits held here.
+  // Two levels a step, as in Climb.
   uint64_t code = 0;
   int len = 0;
-  int k = prnt_[symbol + kNodes];
-  *leaf = k;
-  // The ancestors go into the path from its back; two levels a step, as in
-  // Climb.
-  int first = kSymbols;
-  for (;;) {
+  for (int k = prnt_[symbol + kNodes];;) {
     code |= static_cast<uint64_t>(k & 1) << len++;
-    int up = prnt_[k];
-    int upper = gp_[k];
-    above->node[--first] = static_cast<uint16_t>(up);
+    const int up = prnt_[k];
+    const int upper = gp_[k];
     if (up == kRoot || len == 64) break;
     code |= static_cast<uint64_t>(up & 1) << len++;
-    above->node[--first] = static_cast<uint16_t>(upper);
     if (upper == kRoot || len == 64) break;
     k = upper;
   }
-  above->begin = first;
-  above->end = kSymbols;
   *length = len;
   return code;
 }
+
+uint64_t HuffmanTree::KnownCode(int symbol, int* length) {
+  if (codeLength_[symbol] == 0) {
+    int len = 0;
+    code_[symbol] = Code(symbol, &len);
+    codeLength_[symbol] = static_cast<uint8_t>(len);
+  }
+  *length = codeLength_[symbol];
+  return code_[symbol];
+}
+
+void HuffmanTree::ForgetCodes() { std::fill_n(codeLength_, kSymbols, uint8_t{0}); }
 
 int HuffmanTree::MaxCodeLength() const {
   int longest = 0;
@@ -592,10 +580,9 @@ inline void Encoder::DeleteNode(int p) {
 
 void Encoder::EncodeSymbol(int symbol, BitWriter& bits) {
   int len = 0;
-  int leaf = 0;
-  uint64_t code = tree_.Code(symbol, &len, &leaf, &path_);
+  const uint64_t code = tree_.KnownCode(symbol, &len);
   bits.Put(code, len);
-  tree_.Update(leaf, path_);
+  tree_.Update(symbol);
 }
 
 void Encoder::EncodePosition(unsigned position, BitWriter& bits) {
@@ -839,7 +826,7 @@ DecodeStatus Decoder::Decode(const uint8_t* body, size_t size, std::vector<uint8
     // F(d + 2), and the root stays below kMaxFreq: no code is longer than
     // 22 bits, so 32 bits in hand read any of them without a refill.
     in.HoldCode();
-    const HuffmanTree::Reach reach = tree_.Reached(in.Peek(HuffmanTree::kPrefixBits));
+    const HuffmanTree::Reach& reach = tree_.Reached(in.Peek(HuffmanTree::kPrefixBits));
     in.Skip(reach.bits);
     int node = reach.node;
     if (!reach.leaf) {

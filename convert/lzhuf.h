@@ -46,18 +46,10 @@ inline constexpr uint8_t kPositionCode[64] = {
 // The adaptive Huffman tree over the 283 symbols, as both directions keep it.
 class HuffmanTree {
  public:
-  // The decoder also keeps a table of where the first bits of a code lead.
+  // The encoder keeps the codes it has walked, the decoder a table of where
+  // the first bits of a code lead.
   enum class Use { Encoding, Decoding };
-  explicit HuffmanTree(Use use = Use::Encoding) : prefixTable_(use == Use::Decoding) { Start(); }
-
-  // The nodes from the root down to a leaf's parent, in node[begin, end):
-  // the encoder fills it from the back walking up. No path is deeper than
-  // there are symbols.
-  struct Path {
-    uint16_t node[kSymbols];
-    int begin = 0;
-    int end = 0;
-  };
+  explicit HuffmanTree(Use use = Use::Encoding) : use_(use) { Start(); }
 
   // Every symbol at frequency 1, leaves paired bottom-up.
   void Start();
@@ -66,15 +58,12 @@ class HuffmanTree {
   void Update(int symbol) { UpdateLeaf(prnt_[symbol + kNodes]); }
   // The same for the symbol in the leaf node `leaf`.
   void UpdateLeaf(int leaf);
-  // The same, where the caller has just walked the leaf's ancestors
-  // (`above`): the climb follows them instead of the parent links until a
-  // node changes place.
-  void Update(int leaf, const Path& above);
 
   // The code of `symbol`: `length` bits, the first bit to send highest.
   uint64_t Code(int symbol, int* length) const;
-  // The same, also giving the node of the symbol's leaf and its ancestors.
-  uint64_t Code(int symbol, int* length, int* leaf, Path* above) const;
+  // The same, walked once and then kept until the tree changes it
+  // (Use::Encoding only).
+  uint64_t KnownCode(int symbol, int* length);
   // Depth of the deepest leaf (longest code).
   int MaxCodeLength() const;
 
@@ -87,7 +76,7 @@ class HuffmanTree {
     uint8_t bits;  // bits the walk used
     bool leaf;
   };
-  Reach Reached(unsigned nextBits) const { return reach_[nextBits]; }
+  const Reach& Reached(unsigned nextBits) const { return reach_[nextBits]; }
 
   int Son(int node) const { return son_[node]; }
   unsigned Freq(int node) const { return freq_[node]; }
@@ -110,6 +99,8 @@ class HuffmanTree {
   void FillReach(int node, int depth, unsigned prefix);
   // The same for a node whose sons have just changed, wherever it is.
   void RefreshReach(int node);
+  // After a subtree has moved: the kept codes below it are no longer true.
+  void ForgetCodes();
 
   // Sorted by node index, sentinels after the end (RunBelow reads a block
   // at a time). The root never passes kMaxFreq: 16 bits hold every count.
@@ -121,8 +112,10 @@ class HuffmanTree {
   int16_t son_[kNodes];              // smaller son (the other is son + 1); >= kNodes for a leaf
   int16_t gp_[kNodes + kSymbols];    // prnt_ of prnt_ (0 above the root): a climb
                                      // waits for one link per two levels
-  const bool prefixTable_;
-  Reach reach_[1 << kPrefixBits];
+  const Use use_;
+  Reach reach_[1 << kPrefixBits];  // Use::Decoding
+  uint64_t code_[kSymbols];        // Use::Encoding, valid where the length is not 0
+  uint8_t codeLength_[kSymbols];
 };
 
 class Encoder {
@@ -176,7 +169,6 @@ class Encoder {
   // The coding's tables; the parse's follow. With two threads each side
   // touches only its own.
   HuffmanTree tree_;
-  HuffmanTree::Path path_;
 
   uint8_t text_[kWindow + kLookahead - 1];
   // Binary search trees of the strings in the window: one root per first

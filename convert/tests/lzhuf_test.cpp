@@ -366,25 +366,27 @@ TEST(Lzhuf, TreeStartsBalancedAndStaysOrdered) {
   }
 }
 
-TEST(Lzhuf, UpdatingAlongTheWalkedPathIsTheSameUpdate) {
-  // The coders count a symbol along the way they walked to code it; the
-  // tree must end up as if it had climbed the parent links, across rebuilds.
-  lzhuf::HuffmanTree plain, walked;
-  lzhuf::HuffmanTree::Path path;
+TEST(Lzhuf, KeptCodesStayTheWalkedCodes) {
+  // The encoder keeps each code it has walked: two leaves that trade places
+  // trade codes, a moved subtree or a rebuild makes it walk again. Every
+  // code handed out must be the one a walk up the tree gives, while the
+  // favourite symbols change and across rebuilds.
+  lzhuf::HuffmanTree t;
   std::mt19937 rng(7);
   for (int n = 0; n < 3 * static_cast<int>(lzhuf::kMaxFreq); ++n) {
-    int s = static_cast<int>(n % 5000 < 2500 ? rng() % lzhuf::kSymbols : rng() % 12);
-    int len = 0, leaf = 0, len2 = 0;
-    uint64_t code = walked.Code(s, &len, &leaf, &path);
-    ASSERT_EQ(code, plain.Code(s, &len2));
-    ASSERT_EQ(len, len2);
-    ASSERT_EQ(WalkCode(walked, code, len), s);
-    plain.Update(s);
-    walked.Update(leaf, path);
+    const int phase = n / 2500;
+    const int s = static_cast<int>(phase % 2 == 0 ? rng() % lzhuf::kSymbols : (phase * 29 + rng() % 12) % lzhuf::kSymbols);
+    int len = 0, walkedLen = 0;
+    const uint64_t code = t.KnownCode(s, &len);
+    ASSERT_EQ(code, t.Code(s, &walkedLen)) << "symbol " << s << " after " << n;
+    ASSERT_EQ(len, walkedLen) << "symbol " << s << " after " << n;
+    ASSERT_EQ(WalkCode(t, code, len), s);
+    t.Update(s);
     if (n % 997 == 0) {
-      for (int i = 0; i < lzhuf::kNodes; ++i) {
-        ASSERT_EQ(walked.Freq(i), plain.Freq(i)) << "node " << i << " after " << n;
-        ASSERT_EQ(walked.Son(i), plain.Son(i)) << "node " << i << " after " << n;
+      // Every code known, so that the next moves trade known codes.
+      for (int other = 0; other < lzhuf::kSymbols; ++other) {
+        ASSERT_EQ(t.KnownCode(other, &len), t.Code(other, &walkedLen)) << "symbol " << other << " after " << n;
+        ASSERT_EQ(len, walkedLen);
       }
     }
   }
