@@ -786,29 +786,29 @@ bool Decoder::SizeFits(uint32_t unpackedSize, size_t bodySize) {
 }
 
 DecodeStatus Decoder::Decode(const uint8_t* body, size_t size, std::vector<uint8_t>& out) {
-  out.clear();
-  if (size < kSizeWordBytes) return DecodeStatus::Truncated;
+  if (size < kSizeWordBytes) {
+    out.clear();
+    return DecodeStatus::Truncated;
+  }
   const uint32_t total = ReadLe32(body);
-  if (total == 0) return DecodeStatus::Ok;
-  if (!SizeFits(total, size)) return DecodeStatus::SizeTooLarge;
+  if (total == 0 || !SizeFits(total, size)) {
+    out.clear();
+    return total == 0 ? DecodeStatus::Ok : DecodeStatus::SizeTooLarge;
+  }
 
   tree_.Start();
   BitReader in(body + kSizeWordBytes, size - kSizeWordBytes);
-  // The output is its own window: it starts with what the window holds
-  // before the first byte (the spaces, then the zeros of the look-ahead, in
-  // the order a match reads them back), and a match copies from the bytes
-  // already there. Matches go a word at a time into room after the end.
-  constexpr size_t kBefore = kWindow;
+  // The output is its own window: a match copies from the bytes already
+  // there, a word at a time into room after the end. Whatever `out` held is
+  // written over rather than cleared first.
   constexpr size_t kAfter = 32;
   static_assert(kAfter >= kLookahead + 3, "a match is copied in four words");
   // Room for what a body of this size usually holds (songs pack to a third
   // or more, random data not at all), grown as it fills beyond that, rather
   // than trusting the size word with a large allocation up front.
   size_t room = std::min<size_t>(total, std::max<size_t>(size_t{1} << 20, 4 * size));
-  out.resize(kBefore + room + kAfter);
-  std::memset(out.data(), 0, kLookahead);
-  std::memset(out.data() + kLookahead, ' ', kWindow - kLookahead);
-  uint8_t* o = out.data() + kBefore;
+  out.resize(room + kAfter);
+  uint8_t* o = out.data();
   size_t count = 0;
   auto fail = [&out] {
     out.clear();
@@ -817,8 +817,8 @@ DecodeStatus Decoder::Decode(const uint8_t* body, size_t size, std::vector<uint8
   while (count < total) {
     if (room - count < static_cast<size_t>(kLookahead)) {
       room = std::min<size_t>(total, std::max(room * 2, count + kLookahead));
-      out.resize(kBefore + room + kAfter);
-      o = out.data() + kBefore;
+      out.resize(room + kAfter);
+      o = out.data();
     }
     // The first bits of the code in one lookup, then on down one bit per
     // node: few codes are longer than the table's bits.
@@ -845,8 +845,15 @@ DecodeStatus Decoder::Decode(const uint8_t* body, size_t size, std::vector<uint8
       const size_t n = static_cast<size_t>(c - 255 + kThreshold);
       if (n > total - count) return fail();
       uint8_t* to = o + count;
-      const uint8_t* from = to - distance;
-      if (distance >= 8) {
+      if (distance > count) {
+        // Early in the data a match reaches back into the window as it
+        // starts: spaces, and farthest back the zeros of the look-ahead.
+        for (size_t k = 0; k < n; ++k) {
+          const size_t at = count + k;
+          const size_t back = distance - at;  // how far before the first byte, while at < distance
+          to[k] = at >= distance ? o[at - distance] : back <= kWindow - kLookahead ? ' ' : 0;
+        }
+      } else if (const uint8_t* from = to - distance; distance >= 8) {
         // Each word reads only bytes before the one it writes.
         for (size_t k = 0; k < n; k += 8) std::memcpy(to + k, from + k, 8);
       } else {
@@ -856,7 +863,6 @@ DecodeStatus Decoder::Decode(const uint8_t* body, size_t size, std::vector<uint8
     }
     if (in.Overrun()) return fail();
   }
-  out.erase(out.begin(), out.begin() + kBefore);
   out.resize(total);
   return DecodeStatus::Ok;
 }

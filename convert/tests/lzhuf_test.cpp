@@ -530,6 +530,70 @@ TEST(Lzhuf, BadBodiesAreReportedNotDecoded) {
   EXPECT_TRUE(out == Bytes(data.begin(), data.begin() + 100));
 }
 
+TEST(Lzhuf, AnyStreamDecodesAsThePublishedDecoderDoes) {
+  // Streams no encoder made: their early matches reach back before the first
+  // byte, into the spaces the window starts with and, farthest back, into the
+  // zeros where the look-ahead would be. Whatever decodes must decode as the
+  // published decoder does.
+  std::mt19937 rng(61);
+  int decoded = 0;
+  for (int round = 0; round < 400; ++round) {
+    Bytes body = RandomBytes(8 + rng() % 600, static_cast<uint32_t>(1000 + round));
+    const uint32_t size = 1 + rng() % 400;
+    for (int i = 0; i < 4; ++i) body[static_cast<size_t>(i)] = static_cast<uint8_t>(size >> (8 * i));
+    Bytes out = {7, 7, 7};  // whatever was there before is replaced
+    if (DecodeBody(body, out) != lzhuf::DecodeStatus::Ok) continue;
+    ++decoded;
+    auto published = std::make_unique<ReferenceLzhuf>();
+    ASSERT_EQ(out, published->Decode(body)) << "round " << round;
+  }
+  EXPECT_GT(decoded, 100);
+
+  // A stream that opens with a match reaching back exactly so far, then a
+  // few literals: farther back than the spaces lie the zeros.
+  const int spaces = lzhuf::kWindow - lzhuf::kLookahead;
+  for (int distance : {1, 2, 30, spaces - 1, spaces, spaces + 1, spaces + 10, lzhuf::kWindow}) {
+    for (int length : {3, 17, lzhuf::kLookahead}) {
+      SCOPED_TRACE(::testing::Message() << "distance " << distance << ", length " << length);
+      std::vector<bool> bits;
+      auto put = [&bits](uint64_t code, int n) {
+        for (int i = n - 1; i >= 0; --i) bits.push_back((code >> i) & 1);
+      };
+      lzhuf::HuffmanTree tree;
+      auto putSymbol = [&](int symbol) {
+        int len = 0;
+        const uint64_t code = tree.Code(symbol, &len);
+        put(code, len);
+        tree.Update(symbol);
+      };
+      putSymbol(255 - lzhuf::kThreshold + length);
+      const unsigned position = static_cast<unsigned>(distance - 1);
+      put(lzhuf::kPositionCode[position >> 6] >> (8 - lzhuf::kPositionLength[position >> 6]),
+          lzhuf::kPositionLength[position >> 6]);
+      put(position & 0x3F, 6);
+      const Bytes tail = Text("and then");
+      for (uint8_t t : tail) putSymbol(t);
+      Bytes body = {static_cast<uint8_t>(length + static_cast<int>(tail.size())), 0, 0, 0};
+      for (size_t i = 0; i < bits.size(); i += 8) {
+        uint8_t byte = 0;
+        for (size_t k = 0; k < 8; ++k) byte = static_cast<uint8_t>(byte << 1 | (i + k < bits.size() && bits[i + k]));
+        body.push_back(byte);
+      }
+      Bytes out;
+      ASSERT_EQ(DecodeBody(body, out), lzhuf::DecodeStatus::Ok);
+      auto published = std::make_unique<ReferenceLzhuf>();
+      ASSERT_EQ(out, published->Decode(body));
+      // What the opening match copied: spaces, then zeros as far back as
+      // those lie (a match longer than its distance repeats itself).
+      for (int k = 0; k < length; ++k) {
+        const int back = distance - k % distance;
+        EXPECT_EQ(out[static_cast<size_t>(k)], back <= spaces ? ' ' : 0) << k;
+      }
+      EXPECT_TRUE(std::equal(tail.begin(), tail.end(), out.begin() + length));
+    }
+  }
+}
+
 TEST(Lzhuf, DamagedStreamsNeverRunAway) {
   // Flipped bits and garbage: any answer is allowed except a crash, a hang or
   // more output than the size word.
