@@ -292,7 +292,8 @@ int HuffmanTree::RunBelow(int from, unsigned k) const {
 #endif
 }
 
-int HuffmanTree::MoveAhead(int c, unsigned k) {
+// Kept out of the climbs written into their callers: few counts move a node.
+[[gnu::noinline]] int HuffmanTree::MoveAhead(int c, unsigned k) {
   const int l = c + RunBelow(c + 1, k);
   // l had the count c had before: the run's.
   freq_[c] = static_cast<uint16_t>(k - 1);
@@ -332,7 +333,7 @@ int HuffmanTree::MoveAhead(int c, unsigned k) {
   return l;
 }
 
-void HuffmanTree::Climb(int c) {
+[[gnu::always_inline]] inline void HuffmanTree::Climb(int c) {
   // Two levels a step: the grandparent is looked up together with the
   // parent and holds unless the parent moves.
   for (;;) {
@@ -348,7 +349,7 @@ void HuffmanTree::Climb(int c) {
   }
 }
 
-void HuffmanTree::UpdateLeaf(int leaf) {
+[[gnu::always_inline]] inline void HuffmanTree::CountLeaf(int leaf) {
   if (freq_[kRoot] == kMaxFreq) {
     const int symbol = son_[leaf] - kNodes;
     Rebuild();
@@ -356,6 +357,8 @@ void HuffmanTree::UpdateLeaf(int leaf) {
   }
   Climb(leaf);
 }
+
+void HuffmanTree::UpdateLeaf(int leaf) { CountLeaf(leaf); }
 
 uint64_t HuffmanTree::Code(int symbol, int* length) const {
   // From the leaf up: an odd node is the bigger son, bit 1. The bit next to
@@ -837,7 +840,7 @@ DecodeStatus Decoder::Decode(const uint8_t* body, size_t size, std::vector<uint8
       } while (sons < kNodes);
     }
     const int c = tree_.Son(node) - kNodes;
-    tree_.UpdateLeaf(node);
+    tree_.CountLeaf(node);
     if (c < 256) {
       o[count++] = static_cast<uint8_t>(c);
     } else {

@@ -82,6 +82,10 @@ class HuffmanTree {
   unsigned Freq(int node) const { return freq_[node]; }
 
  private:
+  // The decoder's loop takes UpdateLeaf's body whole (CountLeaf).
+  friend class Decoder;
+  void CountLeaf(int leaf);
+
   void Rebuild();
   // Node c has reached frequency k, more than its right neighbour: it trades
   // places with the last node of a lower frequency. Returns that place.
