@@ -180,16 +180,19 @@ void HuffmanTree::Start() {
   }
   for (int i = kNodes; i < kNodes + kRunBlock; ++i) freq_[i] = 0xFFFF;
   prnt_[kRoot] = 0;
+  keepReach_ = false;
   SetAllLinks();
+}
+
+void HuffmanTree::KeepReach() {
+  keepReach_ = use_ == Use::Decoding;
+  if (keepReach_) FillReach(kRoot, 0, 0);
 }
 
 void HuffmanTree::SetAllLinks() {
   for (int i = 0; i < kNodes + kSymbols; ++i) gp_[i] = i == kRoot ? 0 : prnt_[prnt_[i]];
-  if (use_ == Use::Decoding) {
-    FillReach(kRoot, 0, 0);
-  } else {
-    ForgetCodes();
-  }
+  if (keepReach_) FillReach(kRoot, 0, 0);
+  if (use_ == Use::Encoding) ForgetCodes();
 }
 
 void HuffmanTree::FillReach(int node, int depth, unsigned prefix) {
@@ -207,12 +210,19 @@ void HuffmanTree::FillReach(int node, int depth, unsigned prefix) {
 
 void HuffmanTree::RefreshReach(int node) {
   // The walk to the node is its code: from the node up, an odd node is the
-  // bit 1 of its level.
+  // bit 1 of its level. Two levels a step: most subtrees that move lie
+  // deeper than the table looks, and that is known sooner.
   unsigned prefix = 0;
   int depth = 0;
-  for (int q = node; q != kRoot; q = prnt_[q]) {
-    if (depth == kPrefixBits) return;  // below what the table looks at
+  for (int q = node; q != kRoot;) {
+    if (depth >= kPrefixBits) return;
+    const int up = prnt_[q];
+    const int upper = gp_[q];
     prefix |= static_cast<unsigned>(q & 1) << depth++;
+    if (up == kRoot) break;
+    if (depth >= kPrefixBits) return;
+    prefix |= static_cast<unsigned>(up & 1) << depth++;
+    q = upper;
   }
   FillReach(node, depth, prefix);
 }
@@ -324,12 +334,11 @@ int HuffmanTree::RunBelow(int from, unsigned k) const {
   SetGrandparentsBelow(c);
   SetGrandparentsBelow(l);
   // A subtree moved: the walks through both places changed.
-  if (use_ == Use::Decoding) {
+  if (keepReach_) {
     RefreshReach(c);
     RefreshReach(l);
-  } else {
-    ForgetCodes();
   }
+  if (use_ == Use::Encoding) ForgetCodes();
   return l;
 }
 
@@ -800,6 +809,8 @@ DecodeStatus Decoder::Decode(const uint8_t* body, size_t size, std::vector<uint8
   }
 
   tree_.Start();
+  constexpr size_t kSettled = 2048;
+  size_t symbols = 0;
   BitReader in(body + kSizeWordBytes, size - kSizeWordBytes);
   // The output is its own window: a match copies from the bytes already
   // there, a word at a time into room after the end. Whatever `out` held is
@@ -829,10 +840,19 @@ DecodeStatus Decoder::Decode(const uint8_t* body, size_t size, std::vector<uint8
     // F(d + 2), and the root stays below kMaxFreq: no code is longer than
     // 22 bits, so 32 bits in hand read any of them without a refill.
     in.HoldCode();
-    const HuffmanTree::Reach& reach = tree_.Reached(in.Peek(HuffmanTree::kPrefixBits));
-    in.Skip(reach.bits);
-    int node = reach.node;
-    if (!reach.leaf) {
+    int node = kRoot;
+    bool leaf = false;
+    if (tree_.KeepsReach()) {
+      const HuffmanTree::Reach& reach = tree_.Reached(in.Peek(HuffmanTree::kPrefixBits));
+      in.Skip(reach.bits);
+      node = reach.node;
+      leaf = reach.leaf;
+    } else if (++symbols == kSettled) {
+      // The first symbols reshape the tree near the root at nearly every
+      // step: keeping the table through them costs more than it saves.
+      tree_.KeepReach();
+    }
+    if (!leaf) {
       int sons = tree_.Son(node);
       do {
         node = sons + static_cast<int>(in.TakeBit());

@@ -69,7 +69,8 @@ class HuffmanTree {
 
   // Where the walk from the root with the next kPrefixBits bits of the
   // stream ends: at a leaf on the way, or at the node that many levels
-  // down. Kept by a tree for Use::Decoding only.
+  // down. Kept by a tree for Use::Decoding from KeepReach() on, until the
+  // next Start().
   static constexpr int kPrefixBits = 8;
   struct Reach {
     uint16_t node;
@@ -77,6 +78,8 @@ class HuffmanTree {
     bool leaf;
   };
   const Reach& Reached(unsigned nextBits) const { return reach_[nextBits]; }
+  void KeepReach();
+  bool KeepsReach() const { return keepReach_; }
 
   int Son(int node) const { return son_[node]; }
   unsigned Freq(int node) const { return freq_[node]; }
@@ -117,6 +120,7 @@ class HuffmanTree {
   int16_t gp_[kNodes + kSymbols];    // prnt_ of prnt_ (0 above the root): a climb
                                      // waits for one link per two levels
   const Use use_;
+  bool keepReach_ = false;
   Reach reach_[1 << kPrefixBits];  // Use::Decoding
   uint64_t code_[kSymbols];        // Use::Encoding, valid where the length is not 0
   uint8_t codeLength_[kSymbols];

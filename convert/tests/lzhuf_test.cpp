@@ -409,6 +409,7 @@ TEST(Lzhuf, PrefixTableFollowsTheTree) {
   // and across rebuilds. The favourite symbols change from phase to phase,
   // so that inner nodes near the root keep moving.
   lzhuf::HuffmanTree t(lzhuf::HuffmanTree::Use::Decoding);
+  t.KeepReach();
   std::mt19937 rng(11);
   int changedWithoutRebuild = 0;
   std::vector<lzhuf::HuffmanTree::Reach> before(256);
