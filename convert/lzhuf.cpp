@@ -485,6 +485,7 @@ void Encoder::InitTree() {
   for (int i = 0; i < kWindow; ++i) dad_[i] = kNil;
 }
 
+template <bool kFindMatch>
 void Encoder::InsertNode(int r) {
   const uint8_t* key = &text_[r];
   const int root = kWindow + 1 + key[0];
@@ -493,7 +494,7 @@ void Encoder::InsertNode(int r) {
   if (q == kNil) {
     Right(root) = static_cast<uint16_t>(r);
     dad_[r] = static_cast<uint16_t>(root);
-    matchLength_ = 0;
+    if constexpr (kFindMatch) matchLength_ = 0;
     return;
   }
   // Bytes 1 to 8 as one number, first byte highest, decide almost every
@@ -529,7 +530,7 @@ void Encoder::InsertNode(int r) {
       i = CommonLength(key, &text_[q], &cmp);
       toRight = cmp >= 0;
     }
-    best = std::max(best, i << 12 | ((q - r) & kMask));
+    if constexpr (kFindMatch) best = std::max(best, i << 12 | ((q - r) & kMask));
     if (i >= kLookahead) break;
     const uint64_t mask = static_cast<uint64_t>(-static_cast<int64_t>(toRight));
     const int next = static_cast<int>(left ^ ((left ^ right) & mask));
@@ -539,8 +540,10 @@ void Encoder::InsertNode(int r) {
     word = ToBigEndian(leftWord ^ ((leftWord ^ rightWord) & mask));
     sons = leftSons ^ ((leftSons ^ rightSons) & static_cast<uint32_t>(mask));
   }
-  matchLength_ = best >> 12;
-  matchPosition_ = kWindow - (best & kMask) - 1;
+  if constexpr (kFindMatch) {
+    matchLength_ = best >> 12;
+    matchPosition_ = kWindow - (best & kMask) - 1;
+  }
   if (p == q) {
     // The search ended at an empty link: the new string hangs there.
     sons_[2 * p + toRight] = static_cast<uint16_t>(r);
@@ -738,8 +741,8 @@ void Encoder::Parse(const uint8_t* data, size_t size, const TokenSink& emit) {
   size_t in = 0;
   int len = 0;
   while (len < kLookahead && in < size) text_[r + len++] = data[in++];
-  for (int i = 1; i <= kLookahead; ++i) InsertNode(r - i);
-  InsertNode(r);
+  for (int i = 1; i <= kLookahead; ++i) InsertNode<false>(r - i);
+  InsertNode<true>(r);
   do {
     if (matchLength_ > len) matchLength_ = len;
     if (matchLength_ <= kThreshold) {
@@ -763,14 +766,20 @@ void Encoder::Parse(const uint8_t* data, size_t size, const TokenSink& emit) {
       if (s < kLookahead - 1) text_[s + kWindow] = c;
       s = (s + 1) & kMask;
       r = (r + 1) & kMask;
-      InsertNode(r);
+      // Only the match at the last string of the step is coded; the strings
+      // before it just go into the trees.
+      if (i + 1 < last) {
+        InsertNode<false>(r);
+      } else {
+        InsertNode<true>(r);
+      }
     }
     // The data has ended: shrink the look-ahead.
     while (i++ < last) {
       DeleteNode(s);
       s = (s + 1) & kMask;
       r = (r + 1) & kMask;
-      if (--len) InsertNode(r);
+      if (--len) InsertNode<true>(r);
     }
   } while (len > 0);
   if (tokens > 0) emit(block.get(), tokens);

@@ -166,6 +166,9 @@ class Encoder {
   // until it refuses one.
   void Parse(const uint8_t* data, size_t size, const TokenSink& emit);
   void InitTree();
+  // Puts the string at r into its search tree; with kFindMatch also finds
+  // the longest match on the way (matchLength_, matchPosition_).
+  template <bool kFindMatch>
   void InsertNode(int r);
   void DeleteNode(int p);
 
