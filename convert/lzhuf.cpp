@@ -19,6 +19,7 @@ namespace kestro::lzhuf {
 namespace {
 
 constexpr int kNil = kWindow;  // empty link of the search trees
+constexpr uint16_t kNoSlot = 0xFFFF;  // a string in no search tree
 constexpr int kMask = kWindow - 1;
 
 // Decoding side of the position code: for every value of the next 8 bits,
@@ -482,7 +483,7 @@ Encoder::Encoder() {
 
 void Encoder::InitTree() {
   for (int i = kWindow + 1; i <= kWindow + 256; ++i) Right(i) = kNil;
-  for (int i = 0; i < kWindow; ++i) dad_[i] = kNil;
+  for (int i = 0; i < kWindow; ++i) dad_[i] = kNoSlot;
 }
 
 template <bool kFindMatch>
@@ -493,7 +494,7 @@ void Encoder::InsertNode(int r) {
   int q = Right(root);
   if (q == kNil) {
     Right(root) = static_cast<uint16_t>(r);
-    dad_[r] = static_cast<uint16_t>(root);
+    dad_[r] = static_cast<uint16_t>(2 * root + 1);
     if constexpr (kFindMatch) matchLength_ = 0;
     return;
   }
@@ -547,26 +548,22 @@ void Encoder::InsertNode(int r) {
   if (p == q) {
     // The search ended at an empty link: the new string hangs there.
     sons_[2 * p + toRight] = static_cast<uint16_t>(r);
-    dad_[r] = static_cast<uint16_t>(p);
+    dad_[r] = static_cast<uint16_t>(2 * p + toRight);
     return;
   }
   // A full-length match: the new string takes the place of the old one.
   dad_[r] = dad_[q];
   Left(r) = Left(q);
   Right(r) = Right(q);
-  dad_[Left(q)] = static_cast<uint16_t>(r);
-  dad_[Right(q)] = static_cast<uint16_t>(r);
-  if (Right(dad_[q]) == q) {
-    Right(dad_[q]) = static_cast<uint16_t>(r);
-  } else {
-    Left(dad_[q]) = static_cast<uint16_t>(r);
-  }
-  dad_[q] = kNil;
+  dad_[Left(q)] = static_cast<uint16_t>(2 * r);
+  dad_[Right(q)] = static_cast<uint16_t>(2 * r + 1);
+  sons_[dad_[q]] = static_cast<uint16_t>(r);
+  dad_[q] = kNoSlot;
 }
 
 inline void Encoder::DeleteNode(int p) {
-  const int parent = dad_[p];
-  if (parent == kNil) return;
+  const int slot = dad_[p];
+  if (slot == kNoSlot) return;
   const int left = Left(p);
   const int right = Right(p);
   int q;
@@ -580,17 +577,17 @@ inline void Encoder::DeleteNode(int p) {
       do {
         q = Right(q);
       } while (Right(q) != kNil);
-      Right(dad_[q]) = Left(q);
+      sons_[dad_[q]] = Left(q);
       dad_[Left(q)] = dad_[q];
       Left(q) = static_cast<uint16_t>(left);
-      dad_[left] = static_cast<uint16_t>(q);
+      dad_[left] = static_cast<uint16_t>(2 * q);
     }
     Right(q) = static_cast<uint16_t>(right);
-    dad_[right] = static_cast<uint16_t>(q);
+    dad_[right] = static_cast<uint16_t>(2 * q + 1);
   }
-  dad_[q] = static_cast<uint16_t>(parent);
-  sons_[2 * parent + (Right(parent) == p)] = static_cast<uint16_t>(q);
-  dad_[p] = kNil;
+  dad_[q] = static_cast<uint16_t>(slot);
+  sons_[slot] = static_cast<uint16_t>(q);
+  dad_[p] = kNoSlot;
 }
 
 void Encoder::EncodeSymbol(int symbol, BitWriter& bits) {

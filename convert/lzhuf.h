@@ -195,6 +195,8 @@ class Encoder {
     return std::endian::native == std::endian::little ? s : s >> 16 | s << 16;
   }
   uint16_t sons_[2 * (kWindow + 257)];
+  // Where each string hangs: the index in sons_ of the link to it, so that
+  // taking it out needs no look at its parent's sons.
   uint16_t dad_[kWindow + 1];
   int matchPosition_ = 0;  // distance - 1 of the longest match found
   int matchLength_ = 0;
