@@ -72,6 +72,40 @@ inline int CommonLength(const uint8_t* a, const uint8_t* b, int* cmp) {
   return kLookahead;
 }
 
+// The search trees' way down is a coin toss for any branch predictor, and
+// the compiler turns a plain choice of two values into a branch: these pick
+// with conditional moves.
+// cond ? b : a.
+template <typename T>
+inline T Pick(bool cond, T a, T b) {
+#if defined(__x86_64__)
+  asm("test %b2, %b2\n\tcmovnz %1, %0" : "+r"(a) : "r"(b), "q"(cond) : "cc");
+  return a;
+#else
+  return cond ? b : a;
+#endif
+}
+
+// When key > word: the right son's place, word and sons in place of the
+// left's. One comparison sets the flags all three moves wait for.
+inline void PickAbove(uint64_t key, uint64_t word, uint64_t& next, uint64_t right, uint64_t& nextWord,
+                      uint64_t rightWord, uint32_t& nextSons, uint32_t rightSons) {
+#if defined(__x86_64__)
+  asm("cmp %[w], %[k]\n\t"
+      "cmova %[r], %[n]\n\t"
+      "cmova %[rw], %[nw]\n\t"
+      "cmova %[rs], %[ns]"
+      : [n] "+r"(next), [nw] "+r"(nextWord), [ns] "+r"(nextSons)
+      : [k] "r"(key), [w] "r"(word), [r] "r"(right), [rw] "r"(rightWord), [rs] "r"(rightSons)
+      : "cc");
+#else
+  const bool above = key > word;
+  next = Pick(above, next, right);
+  nextWord = Pick(above, nextWord, rightWord);
+  nextSons = Pick(above, nextSons, rightSons);
+#endif
+}
+
 inline uint64_t Load64(const uint8_t* p) {
   uint64_t w;
   std::memcpy(&w, p, 8);
@@ -502,7 +536,7 @@ void Encoder::InsertNode(int r) {
   // comparison. The way down changes from node to node and no branch could
   // guess it, so a step is written to wait only for its comparison: the
   // words and sons of both sons of the node are loaded while it is made, and
-  // it merely picks one of them with a mask.
+  // it merely picks one of them (Pick, PickAbove).
   const uint64_t keyWord = Word(key + 1);
   uint64_t word = Word(text_ + q + 1);
   uint32_t sons = Sons(static_cast<size_t>(q));
@@ -518,28 +552,31 @@ void Encoder::InsertNode(int r) {
     const size_t right = sons >> 16;
     // An empty link (kNil) loads harmless bytes past the ring. Only the
     // word picked is turned into a number.
-    const uint64_t leftWord = Load64(text_ + left + 1);
+    uint64_t next = left;
+    uint64_t nextWord = Load64(text_ + left + 1);
     const uint64_t rightWord = Load64(text_ + right + 1);
-    const uint32_t leftSons = Sons(left);
+    uint32_t nextSons = Sons(left);
     const uint32_t rightSons = Sons(right);
     int i;
-    if (keyWord != word) {
+    if (keyWord != word) [[likely]] {
       i = 1 + std::countl_zero(keyWord ^ word) / 8;
       toRight = keyWord > word;
+      PickAbove(keyWord, word, next, right, nextWord, rightWord, nextSons, rightSons);
     } else {
       int cmp = 0;
       i = CommonLength(key, &text_[q], &cmp);
       toRight = cmp >= 0;
+      next = Pick<uint64_t>(toRight, left, right);
+      nextWord = Pick(toRight, nextWord, rightWord);
+      nextSons = Pick(toRight, nextSons, rightSons);
     }
     if constexpr (kFindMatch) best = std::max(best, i << 12 | ((q - r) & kMask));
     if (i >= kLookahead) break;
-    const uint64_t mask = static_cast<uint64_t>(-static_cast<int64_t>(toRight));
-    const int next = static_cast<int>(left ^ ((left ^ right) & mask));
     p = q;
     if (next == kNil) break;
-    q = next;
-    word = ToBigEndian(leftWord ^ ((leftWord ^ rightWord) & mask));
-    sons = leftSons ^ ((leftSons ^ rightSons) & static_cast<uint32_t>(mask));
+    q = static_cast<int>(next);
+    word = ToBigEndian(nextWord);
+    sons = nextSons;
   }
   if constexpr (kFindMatch) {
     matchLength_ = best >> 12;
