@@ -214,7 +214,10 @@ void HuffmanTree::Start() {
     prnt_[i] = prnt_[i + 1] = j;
   }
   for (int i = kNodes; i < kNodes + kRunBlock; ++i) freq_[i] = 0xFFFF;
-  prnt_[kRoot] = 0;
+  freq_[kAboveRoot] = 0;
+  freq_[kAboveRoot + 1] = 0xFFFF;
+  prnt_[kRoot] = kAboveRoot;
+  prnt_[kAboveRoot] = kAboveRoot + 1;  // only ever compared, as above the root
   keepReach_ = false;
   SetAllLinks();
 }
@@ -225,7 +228,7 @@ void HuffmanTree::KeepReach() {
 }
 
 void HuffmanTree::SetAllLinks() {
-  for (int i = 0; i < kNodes + kSymbols; ++i) gp_[i] = i == kRoot ? 0 : prnt_[prnt_[i]];
+  for (int i = 0; i < kAboveRoot; ++i) gp_[i] = prnt_[prnt_[i]];
   if (keepReach_) FillReach(kRoot, 0, 0);
   if (use_ == Use::Encoding) ForgetCodes();
 }
@@ -379,16 +382,16 @@ int HuffmanTree::RunBelow(int from, unsigned k) const {
 
 [[gnu::always_inline]] inline void HuffmanTree::Climb(int c) {
   // Two levels a step: the grandparent is looked up together with the
-  // parent and holds unless the parent moves.
+  // parent and holds unless the parent moves. One test a step for the end:
+  // when c was the root, the count at `up` lands above it.
   for (;;) {
     unsigned k = ++freq_[c];
     if (k > freq_[c + 1]) c = MoveAhead(c, k);
-    int up = prnt_[c];
-    if (up == 0) return;  // c was the root
+    const int up = prnt_[c];
     int upper = gp_[c];
     k = ++freq_[up];
     if (k > freq_[up + 1]) upper = prnt_[MoveAhead(up, k)];
-    if (upper == 0) return;  // up was the root
+    if (upper > kRoot) return;
     c = upper;
   }
 }

@@ -112,13 +112,17 @@ class HuffmanTree {
   // Sorted by node index, sentinels after the end (RunBelow reads a block
   // at a time). The root never passes kMaxFreq: 16 bits hold every count.
   static constexpr int kRunBlock = 16;
-  uint16_t freq_[kNodes + kRunBlock];
+  // The parent of the root: a climb that has counted the root counts here
+  // once more rather than test for the root at every level; the count to
+  // its right is never passed.
+  static constexpr int kAboveRoot = kNodes + kSymbols;
+  uint16_t freq_[kAboveRoot + 2];
   // Node numbers fit 16 bits; small tables leave the first-level cache to
   // the encoder's search trees.
-  int16_t prnt_[kNodes + kSymbols];  // parent of each node; [kNodes + s] is the leaf of symbol s
-  int16_t son_[kNodes];              // smaller son (the other is son + 1); >= kNodes for a leaf
-  int16_t gp_[kNodes + kSymbols];    // prnt_ of prnt_ (0 above the root): a climb
-                                     // waits for one link per two levels
+  int16_t prnt_[kAboveRoot + 1];  // parent of each node; [kNodes + s] is the leaf of symbol s
+  int16_t son_[kNodes];           // smaller son (the other is son + 1); >= kNodes for a leaf
+  int16_t gp_[kAboveRoot];        // prnt_ of prnt_: a climb waits for one
+                                  // link per two levels
   const Use use_;
   bool keepReach_ = false;
   Reach reach_[1 << kPrefixBits];  // Use::Decoding
