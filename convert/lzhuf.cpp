@@ -9,6 +9,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -163,6 +164,10 @@ class BitReader {
 
   // True once a bit beyond the end of the data has been used.
   bool Overrun() const { return padBytes_ * 8 > static_cast<uint64_t>(count_); }
+  // Whether a symbol with its position can be read from here with whole
+  // words, which never go past the end: two refills at most, each taking
+  // at most 7 bytes, and the second still finds a word.
+  bool Plenty() const { return end_ - p_ >= 16; }
 
  private:
   void Refill() {
@@ -855,8 +860,6 @@ DecodeStatus Decoder::Decode(const uint8_t* body, size_t size, std::vector<uint8
   }
 
   tree_.Start();
-  constexpr size_t kSettled = 2048;
-  size_t symbols = 0;
   BitReader in(body + kSizeWordBytes, size - kSizeWordBytes);
   // The output is its own window: a match copies from the bytes already
   // there, a word at a time into room after the end. Whatever `out` held is
@@ -870,16 +873,14 @@ DecodeStatus Decoder::Decode(const uint8_t* body, size_t size, std::vector<uint8
   out.resize(room + kAfter);
   uint8_t* o = out.data();
   size_t count = 0;
-  auto fail = [&out] {
-    out.clear();
-    return DecodeStatus::Corrupt;
-  };
-  while (count < total) {
-    if (room - count < static_cast<size_t>(kLookahead)) {
-      room = std::min<size_t>(total, std::max(room * 2, count + kLookahead));
-      out.resize(room + kAfter);
-      o = out.data();
-    }
+
+  // One symbol and what it stands for, its code read with the prefix table
+  // or not. False when a match would go past the size (which only a corrupt
+  // stream does). Written into each loop below: a call would keep the
+  // reader and the output in memory.
+  using WithTable = std::true_type;
+  using Walked = std::false_type;
+  auto step = [&]<bool kTable>(std::bool_constant<kTable>) __attribute__((always_inline)) {
     // The first bits of the code in one lookup, then on down one bit per
     // node: few codes are longer than the table's bits.
     // A leaf at depth d needs a root count of at least the Fibonacci number
@@ -888,15 +889,11 @@ DecodeStatus Decoder::Decode(const uint8_t* body, size_t size, std::vector<uint8
     in.HoldCode();
     int node = kRoot;
     bool leaf = false;
-    if (tree_.KeepsReach()) {
+    if constexpr (kTable) {
       const HuffmanTree::Reach& reach = tree_.Reached(in.Peek(HuffmanTree::kPrefixBits));
       in.Skip(reach.bits);
       node = reach.node;
       leaf = reach.leaf;
-    } else if (++symbols == kSettled) {
-      // The first symbols reshape the tree near the root at nearly every
-      // step: keeping the table through them costs more than it saves.
-      tree_.KeepReach();
     }
     if (!leaf) {
       int sons = tree_.Son(node);
@@ -909,28 +906,60 @@ DecodeStatus Decoder::Decode(const uint8_t* body, size_t size, std::vector<uint8
     tree_.CountLeaf(node);
     if (c < 256) {
       o[count++] = static_cast<uint8_t>(c);
-    } else {
-      const size_t distance = in.Position() + 1;
-      const size_t n = static_cast<size_t>(c - 255 + kThreshold);
-      if (n > total - count) return fail();
-      uint8_t* to = o + count;
-      if (distance > count) {
-        // Early in the data a match reaches back into the window as it
-        // starts: spaces, and farthest back the zeros of the look-ahead.
-        for (size_t k = 0; k < n; ++k) {
-          const size_t at = count + k;
-          const size_t back = distance - at;  // how far before the first byte, while at < distance
-          to[k] = at >= distance ? o[at - distance] : back <= kWindow - kLookahead ? ' ' : 0;
-        }
-      } else if (const uint8_t* from = to - distance; distance >= 8) {
-        // Each word reads only bytes before the one it writes.
-        for (size_t k = 0; k < n; k += 8) std::memcpy(to + k, from + k, 8);
-      } else {
-        for (size_t k = 0; k < n; ++k) to[k] = from[k];
-      }
-      count += n;
+      return true;
     }
-    if (in.Overrun()) return fail();
+    const size_t distance = in.Position() + 1;
+    const size_t n = static_cast<size_t>(c - 255 + kThreshold);
+    if (n > total - count) return false;
+    uint8_t* to = o + count;
+    if (distance > count) {
+      // Early in the data a match reaches back into the window as it
+      // starts: spaces, and farthest back the zeros of the look-ahead.
+      for (size_t k = 0; k < n; ++k) {
+        const size_t at = count + k;
+        const size_t back = distance - at;  // how far before the first byte, while at < distance
+        to[k] = at >= distance ? o[at - distance] : back <= kWindow - kLookahead ? ' ' : 0;
+      }
+    } else if (const uint8_t* from = to - distance; distance >= 8) {
+      // Each word reads only bytes before the one it writes.
+      for (size_t k = 0; k < n; k += 8) std::memcpy(to + k, from + k, 8);
+    } else {
+      for (size_t k = 0; k < n; ++k) to[k] = from[k];
+    }
+    count += n;
+    return true;
+  };
+  auto fail = [&out] {
+    out.clear();
+    return DecodeStatus::Corrupt;
+  };
+  // Room for one more match.
+  auto makeRoom = [&] {
+    if (room - count < static_cast<size_t>(kLookahead)) {
+      room = std::min<size_t>(total, std::max(room * 2, count + kLookahead));
+      out.resize(room + kAfter);
+      o = out.data();
+    }
+  };
+
+  // The first symbols reshape the tree near the root at nearly every step:
+  // keeping the table through them would cost more than it saves.
+  constexpr size_t kSettled = 2048;
+  for (size_t symbols = 0; symbols < kSettled && count < total; ++symbols) {
+    makeRoom();
+    if (!step(Walked{}) || in.Overrun()) return fail();
+  }
+  if (count < total) tree_.KeepReach();
+  while (count < total) {
+    makeRoom();
+    // As long as a whole match fits the room (which never passes the size)
+    // and the input holds whole words, neither needs a look at every symbol.
+    const size_t before = count;
+    if (room - count > static_cast<size_t>(kLookahead)) {
+      const size_t last = room - kLookahead;
+      while (count <= last && in.Plenty()) step(WithTable{});
+    }
+    if (count == before && (!step(WithTable{}) || in.Overrun())) return fail();
   }
   out.resize(total);
   return DecodeStatus::Ok;

@@ -595,6 +595,35 @@ TEST(Lzhuf, AnyStreamDecodesAsThePublishedDecoderDoes) {
   }
 }
 
+TEST(Lzhuf, BodiesDamagedAtTheirEndAreCaughtThere) {
+  // Long bodies, one of whose output outgrows the room first given: a body
+  // cut short anywhere in its last bytes is reported and not decoded, and a
+  // flipped bit there gives what the published decoder gives.
+  const Bytes inputs[] = {RandomBytes(100000, 71), MidiLike(150000, 72), Repeated(1100000, 0x90)};
+  auto published = std::make_unique<ReferenceLzhuf>();
+  for (const Bytes& data : inputs) {
+    const Bytes body = EncodeBody(data);
+    SCOPED_TRACE(::testing::Message() << data.size() << " bytes in a body of " << body.size());
+    for (size_t cut = 1; cut <= 20 && cut < body.size() - 4; ++cut) {
+      Bytes out = {1, 2, 3};
+      EXPECT_EQ(DecodeBody(Bytes(body.begin(), body.end() - static_cast<long>(cut)), out),
+                lzhuf::DecodeStatus::Corrupt)
+          << "cut " << cut;
+      EXPECT_TRUE(out.empty());
+    }
+    for (size_t back = 1; back <= 20 && back < body.size() - 4; ++back) {
+      Bytes bad = body;
+      bad[bad.size() - back] ^= static_cast<uint8_t>(1u << (back % 8));
+      Bytes out;
+      if (DecodeBody(bad, out) == lzhuf::DecodeStatus::Ok) {
+        EXPECT_EQ(out, published->Decode(bad)) << "flip " << back;
+      } else {
+        EXPECT_TRUE(out.empty());
+      }
+    }
+  }
+}
+
 TEST(Lzhuf, DamagedStreamsNeverRunAway) {
   // Flipped bits and garbage: any answer is allowed except a crash, a hang or
   // more output than the size word.
