@@ -565,21 +565,27 @@ void Encoder::InsertNode(int r) {
     const uint64_t rightWord = Load64(text_ + right + 1);
     uint32_t nextSons = Sons(left);
     const uint32_t rightSons = Sons(right);
-    int i;
-    if (keyWord != word) [[likely]] {
-      i = 1 + std::countl_zero(keyWord ^ word) / 8;
+    if (const uint64_t differ = keyWord ^ word) [[likely]] {
       toRight = keyWord > word;
       PickAbove(keyWord, word, next, right, nextWord, rightWord, nextSons, rightSons);
+      // Only a match longer than kThreshold bytes is ever coded: for most
+      // strings bytes 1 and 2 already differ.
+      if constexpr (kFindMatch) {
+        if (differ < uint64_t{1} << 48) [[unlikely]] {
+          const int i = 1 + std::countl_zero(differ) / 8;
+          best = std::max(best, i << 12 | ((q - r) & kMask));
+        }
+      }
     } else {
       int cmp = 0;
-      i = CommonLength(key, &text_[q], &cmp);
+      const int i = CommonLength(key, &text_[q], &cmp);
+      if constexpr (kFindMatch) best = std::max(best, i << 12 | ((q - r) & kMask));
+      if (i >= kLookahead) break;
       toRight = cmp >= 0;
       next = Pick<uint64_t>(toRight, left, right);
       nextWord = Pick(toRight, nextWord, rightWord);
       nextSons = Pick(toRight, nextSons, rightSons);
     }
-    if constexpr (kFindMatch) best = std::max(best, i << 12 | ((q - r) & kMask));
-    if (i >= kLookahead) break;
     p = q;
     if (next == kNil) break;
     q = static_cast<int>(next);
