@@ -219,10 +219,12 @@ void HuffmanTree::Start() {
     prnt_[i] = prnt_[i + 1] = j;
   }
   for (int i = kNodes; i < kNodes + kRunBlock; ++i) freq_[i] = 0xFFFF;
-  freq_[kAboveRoot] = 0;
-  freq_[kAboveRoot + 1] = 0xFFFF;
+  for (int above = kAboveRoot; above < kAboveRoot + 4; above += 2) {
+    freq_[above] = 0;
+    freq_[above + 1] = 0xFFFF;
+    prnt_[above] = static_cast<int16_t>(above + 2);  // the last only ever compared, as above the root
+  }
   prnt_[kRoot] = kAboveRoot;
-  prnt_[kAboveRoot] = kAboveRoot + 1;  // only ever compared, as above the root
   keepReach_ = false;
   SetAllLinks();
 }
@@ -233,7 +235,10 @@ void HuffmanTree::KeepReach() {
 }
 
 void HuffmanTree::SetAllLinks() {
-  for (int i = 0; i < kAboveRoot; ++i) gp_[i] = prnt_[prnt_[i]];
+  for (int i = 0; i < kNodes; ++i) {
+    gp_[i] = prnt_[prnt_[i]];
+    g3_[i] = prnt_[gp_[i]];
+  }
   if (keepReach_) FillReach(kRoot, 0, 0);
   if (use_ == Use::Encoding) ForgetCodes();
 }
@@ -270,18 +275,21 @@ void HuffmanTree::RefreshReach(int node) {
   FillReach(node, depth, prefix);
 }
 
-void HuffmanTree::SetGrandparentsBelow(int node) {
-  int up = prnt_[node];
-  int s = son_[node];
-  if (s >= kNodes) {
-    gp_[s] = up;
-    return;
-  }
-  gp_[s] = gp_[s + 1] = up;
-  for (int x = s; x <= s + 1; ++x) {
-    int t = son_[x];
-    gp_[t] = node;
-    if (t < kNodes) gp_[t + 1] = node;
+void HuffmanTree::SetLinksBelow(int node) {
+  const int up = prnt_[node];
+  const int s = son_[node];
+  if (s >= kNodes) return;
+  for (int a = s; a <= s + 1; ++a) {
+    gp_[a] = static_cast<int16_t>(up);
+    g3_[a] = gp_[node];
+    const int t = son_[a];
+    if (t >= kNodes) continue;
+    for (int b = t; b <= t + 1; ++b) {
+      gp_[b] = static_cast<int16_t>(node);
+      g3_[b] = static_cast<int16_t>(up);
+      const int u = son_[b];
+      if (u < kNodes) g3_[u] = g3_[u + 1] = static_cast<int16_t>(node);
+    }
   }
 }
 
@@ -361,8 +369,6 @@ int HuffmanTree::RunBelow(int from, unsigned k) const {
     // every walk from the root stays as it was.
     prnt_[i] = static_cast<int16_t>(l);
     prnt_[j] = static_cast<int16_t>(c);
-    gp_[i] = prnt_[l];
-    gp_[j] = prnt_[c];
     if (use_ == Use::Encoding) {
       // Each symbol now has the code the other had.
       std::swap(code_[i - kNodes], code_[j - kNodes]);
@@ -374,8 +380,8 @@ int HuffmanTree::RunBelow(int from, unsigned k) const {
   if (i < kNodes) prnt_[i + 1] = static_cast<int16_t>(l);
   prnt_[j] = static_cast<int16_t>(c);
   if (j < kNodes) prnt_[j + 1] = static_cast<int16_t>(c);
-  SetGrandparentsBelow(c);
-  SetGrandparentsBelow(l);
+  SetLinksBelow(c);
+  SetLinksBelow(l);
   // A subtree moved: the walks through both places changed.
   if (keepReach_) {
     RefreshReach(c);
@@ -386,18 +392,25 @@ int HuffmanTree::RunBelow(int from, unsigned k) const {
 }
 
 [[gnu::always_inline]] inline void HuffmanTree::Climb(int c) {
-  // Two levels a step: the grandparent is looked up together with the
-  // parent and holds unless the parent moves. One test a step for the end:
-  // when c was the root, the count at `up` lands above it.
+  // Three levels a step: the parent, grandparent and great-grandparent are
+  // looked up together and hold unless a node below them moves. One test a
+  // step for the end: past the root the counts land above it.
   for (;;) {
     unsigned k = ++freq_[c];
     if (k > freq_[c + 1]) c = MoveAhead(c, k);
-    const int up = prnt_[c];
-    int upper = gp_[c];
+    int up = prnt_[c];
+    int mid = gp_[c];
+    int top = g3_[c];
     k = ++freq_[up];
-    if (k > freq_[up + 1]) upper = prnt_[MoveAhead(up, k)];
-    if (upper > kRoot) return;
-    c = upper;
+    if (k > freq_[up + 1]) {
+      up = MoveAhead(up, k);
+      mid = prnt_[up];
+      top = gp_[up];
+    }
+    k = ++freq_[mid];
+    if (k > freq_[mid + 1]) top = prnt_[MoveAhead(mid, k)];
+    if (top > kRoot) return;
+    c = top;
   }
 }
 

@@ -97,9 +97,9 @@ class HuffmanTree {
   int RunBelow(int from, unsigned k) const;
   // Counts one more at node c and at each node above it.
   void Climb(int c);
-  // After node's sons changed: the grandparent links of its sons and
-  // grandsons.
-  void SetGrandparentsBelow(int node);
+  // After node's sons changed: the links to their grandparents and
+  // great-grandparents of the nodes up to three levels below it.
+  void SetLinksBelow(int node);
   void SetAllLinks();
   // The prefix table's entries for the walks through `node`, which is
   // `depth` levels down at the end of the walk `prefix`.
@@ -112,17 +112,19 @@ class HuffmanTree {
   // Sorted by node index, sentinels after the end (RunBelow reads a block
   // at a time). The root never passes kMaxFreq: 16 bits hold every count.
   static constexpr int kRunBlock = 16;
-  // The parent of the root: a climb that has counted the root counts here
-  // once more rather than test for the root at every level; the count to
-  // its right is never passed.
+  // Two nodes above the root: a climb that has counted the root may count
+  // there once or twice more rather than test for the root at every level;
+  // the counts to their right are never passed.
   static constexpr int kAboveRoot = kNodes + kSymbols;
-  uint16_t freq_[kAboveRoot + 2];
+  uint16_t freq_[kAboveRoot + 4];
   // Node numbers fit 16 bits; small tables leave the first-level cache to
   // the encoder's search trees.
-  int16_t prnt_[kAboveRoot + 1];  // parent of each node; [kNodes + s] is the leaf of symbol s
+  int16_t prnt_[kAboveRoot + 4];  // parent of each node; [kNodes + s] is the leaf of symbol s
   int16_t son_[kNodes];           // smaller son (the other is son + 1); >= kNodes for a leaf
-  int16_t gp_[kAboveRoot];        // prnt_ of prnt_: a climb waits for one
-                                  // link per two levels
+  // Parent of the parent, and its parent: a climb waits for one link per
+  // three levels.
+  int16_t gp_[kNodes];
+  int16_t g3_[kNodes];
   const Use use_;
   bool keepReach_ = false;
   Reach reach_[1 << kPrefixBits];  // Use::Decoding
