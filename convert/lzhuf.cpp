@@ -387,7 +387,10 @@ int HuffmanTree::RunBelow(int from, unsigned k) const {
     RefreshReach(c);
     RefreshReach(l);
   }
-  if (use_ == Use::Encoding) ForgetCodes();
+  if (use_ == Use::Encoding) {
+    ForgetCodesBelow(c);
+    ForgetCodesBelow(l);
+  }
   return l;
 }
 
@@ -456,6 +459,16 @@ uint64_t HuffmanTree::KnownCode(int symbol, int* length) {
 }
 
 void HuffmanTree::ForgetCodes() { std::fill_n(codeLength_, kSymbols, uint8_t{0}); }
+
+void HuffmanTree::ForgetCodesBelow(int node) {
+  const int s = son_[node];
+  if (s >= kNodes) {
+    codeLength_[s - kNodes] = 0;
+    return;
+  }
+  ForgetCodesBelow(s);
+  ForgetCodesBelow(s + 1);
+}
 
 int HuffmanTree::MaxCodeLength() const {
   int longest = 0;

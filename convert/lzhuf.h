@@ -106,8 +106,11 @@ class HuffmanTree {
   void FillReach(int node, int depth, unsigned prefix);
   // The same for a node whose sons have just changed, wherever it is.
   void RefreshReach(int node);
-  // After a subtree has moved: the kept codes below it are no longer true.
+  // After a rebuild: no kept code is true any more.
   void ForgetCodes();
+  // After a subtree has moved to `node`: the kept codes below it are no
+  // longer true (every other code stays as it was).
+  void ForgetCodesBelow(int node);
 
   // Sorted by node index, sentinels after the end (RunBelow reads a block
   // at a time). The root never passes kMaxFreq: 16 bits hold every count.

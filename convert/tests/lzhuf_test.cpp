@@ -368,9 +368,10 @@ TEST(Lzhuf, TreeStartsBalancedAndStaysOrdered) {
 
 TEST(Lzhuf, KeptCodesStayTheWalkedCodes) {
   // The encoder keeps each code it has walked: two leaves that trade places
-  // trade codes, a moved subtree or a rebuild makes it walk again. Every
-  // code handed out must be the one a walk up the tree gives, while the
-  // favourite symbols change and across rebuilds.
+  // trade codes, a moved subtree makes it walk the codes below both places
+  // again, a rebuild every code. Every code handed out must be the one a
+  // walk up the tree gives, while the favourite symbols change and across
+  // rebuilds.
   lzhuf::HuffmanTree t;
   std::mt19937 rng(7);
   for (int n = 0; n < 3 * static_cast<int>(lzhuf::kMaxFreq); ++n) {
