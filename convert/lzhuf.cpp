@@ -498,14 +498,22 @@ class Encoder::BitWriter {
       length = 32;
       code &= 0xFFFFFFFFu;
     }
+    // Fewer than 32 bits wait in acc_ between calls; whole 32-bit words go
+    // out as they fill (bits above the waiting ones are left over from
+    // words already written).
     acc_ = (acc_ << length) | code;
     count_ += length;
-    while (count_ >= 8) {
-      count_ -= 8;
-      block_[pos_++] = static_cast<uint8_t>(acc_ >> count_);
+    if (count_ >= 32) {
+      count_ -= 32;
+      const uint32_t word = static_cast<uint32_t>(acc_ >> count_);
+      const uint8_t bytes[4] = {static_cast<uint8_t>(word >> 24), static_cast<uint8_t>(word >> 16),
+                                static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word)};
+      std::memcpy(block_ + pos_, bytes, 4);
+      pos_ += 4;
     }
   }
 
+  // Whole bytes, before any bits.
   void PutBytes(const uint8_t* bytes, size_t n) {
     for (size_t i = 0; i < n; ++i) {
       Reserve();
@@ -515,8 +523,9 @@ class Encoder::BitWriter {
 
   // Pads the last byte with zero bits and hands over what is left.
   bool Finish() {
+    Reserve();
+    for (; count_ >= 8; count_ -= 8) block_[pos_++] = static_cast<uint8_t>(acc_ >> (count_ - 8));
     if (count_ > 0) {
-      Reserve();
       block_[pos_++] = static_cast<uint8_t>(acc_ << (8 - count_));
       count_ = 0;
     }
