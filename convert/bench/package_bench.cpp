@@ -180,7 +180,7 @@ double PeakMegaBytes(const std::string& what, const fs::path& in, const fs::path
 
 int main(int argc, char** argv) {
   if (argc == 5 && std::string(argv[1]) == "--peak") return PeakChild(argv[2], argv[3], argv[4]);
-  int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+  int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
   std::mt19937 rng(2024);
 
   const size_t kTotal = size_t{10} << 20;
