@@ -79,7 +79,6 @@ class HuffmanTree {
   };
   const Reach& Reached(unsigned nextBits) const { return reach_[nextBits]; }
   void KeepReach();
-  bool KeepsReach() const { return keepReach_; }
 
   int Son(int node) const { return son_[node]; }
   unsigned Freq(int node) const { return freq_[node]; }
