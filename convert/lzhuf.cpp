@@ -994,7 +994,8 @@ DecodeStatus Decoder::Decode(const uint8_t* body, size_t size, std::vector<uint8
   while (count < total) {
     makeRoom();
     // As long as a whole match fits the room (which never passes the size)
-    // and the input holds whole words, neither needs a look at every symbol.
+    // and the input holds whole words, neither needs a look at every symbol:
+    // a step there can neither fail nor read past the end.
     const size_t before = count;
     if (room - count > static_cast<size_t>(kLookahead)) {
       const size_t last = room - kLookahead;
